@@ -1,0 +1,133 @@
+#include "app/Frame.h"
+
+#include <cstdio>
+
+#include "app/Camera.h"
+#include "app/FrameTimer.h"
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "platform/Clock.h"
+#include "platform/Input.h"
+#include "platform/Window.h"
+
+float g_fElapsedTime = 0.0f;
+KeyState g_Keys{};
+
+namespace {
+
+// Frame-rate state: frames since the last update, its time and the rate.
+DWORD g_dwFrames = 0;
+float g_fLastRateTime = 0.0f;
+float g_fFrameRate = 0.0f;
+char g_szFrameRate[32] = " 0.00 ";
+
+DWORD KeyDown(int virtualKey) { return GetAsyncKeyState(virtualKey) < 0 ? 1u : 0u; }
+
+}  // namespace
+
+void Tick(HWND hwnd) {
+    if (!g_bInitialized) return;
+    platform::ClockFrameStep();
+
+    g_fElapsedTime = FrameTimer(TIMER_GETELAPSEDTIME);
+    if (g_fElapsedTime > kMaxElapsedTime) g_fElapsedTime = kMaxElapsedTime;
+
+    ReadKeys();
+    FrameMove();
+    Render();
+
+    if (g_pd3dDevice->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST) {
+        if (g_pd3dDevice->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) {
+            g_pd3dDevice->Reset(&g_d3dpp);
+            InitiateRenderer(hwnd);
+        }
+    }
+
+    if (g_Keys.bEscape == 1) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+void ReadKeys() {
+    g_Keys.bW = KeyDown('W');
+    g_Keys.bS = KeyDown('S');
+    g_Keys.bD = KeyDown('D');
+    g_Keys.bA = KeyDown('A');
+    g_Keys.bE = KeyDown('E');
+    g_Keys.bQ = KeyDown('Q');
+    g_Keys.bUp = KeyDown(VK_UP);
+    g_Keys.bDown = KeyDown(VK_DOWN);
+    g_Keys.bLeft = KeyDown(VK_LEFT);
+    g_Keys.bRight = KeyDown(VK_RIGHT);
+    g_Keys.bPageUp = KeyDown(VK_PRIOR);
+    g_Keys.bPageDown = KeyDown(VK_NEXT);
+    g_Keys.bEscape = KeyDown(VK_ESCAPE);
+}
+
+void FrameMove() {
+    UpdateLight();
+    // The goals, the flock, the path and its flyer, the particles and the
+    // camera of the mode move here as they join the program.
+}
+
+void Render() {
+    Direct3DDevice8* d = g_pd3dDevice;
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, g_dwClearColor, 1.0f, 0);
+    if (FAILED(d->BeginScene())) return;
+
+    // Pass 1 draws untextured colour.
+    d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+
+    // Pass 2 and what follows it draw textured colour, the stages as start-up
+    // left them.
+    d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    d->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(1, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+
+    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+
+    d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+
+    DrawFPS();
+    d->EndScene();
+}
+
+void DrawFPS() {
+    g_pd3dDevice->SetRenderState(D3DRS_FOGENABLE, FALSE);
+    if (g_Settings.intChkFPS == 1) {
+        const float t = FrameTimer(TIMER_GETABSOLUTETIME);
+        ++g_dwFrames;
+        if (t - g_fLastRateTime > 1.0f) {
+            g_fFrameRate = static_cast<float>(g_dwFrames) / (t - g_fLastRateTime);
+            g_fLastRateTime = t;
+            g_dwFrames = 0;
+        }
+        std::snprintf(g_szFrameRate, sizeof g_szFrameRate, " %.02f ", static_cast<double>(g_fFrameRate));
+        RECT rect{0, 0, static_cast<LONG>(g_dwScreenWidth), static_cast<LONG>(g_dwScreenHeight)};
+        g_pFont->DrawTextA(g_szFrameRate, -1, &rect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP, 0x88BBBBFF);
+    }
+    g_pd3dDevice->SetRenderState(D3DRS_FOGENABLE, TRUE);
+}
+
+const char* FrameRateText() { return g_szFrameRate; }
+
+void ResetFrameRateForTesting() {
+    g_dwFrames = 0;
+    g_fLastRateTime = 0.0f;
+    g_fFrameRate = 0.0f;
+    std::snprintf(g_szFrameRate, sizeof g_szFrameRate, " %.02f ", 0.0);
+}

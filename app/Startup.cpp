@@ -1,0 +1,209 @@
+#include "app/Startup.h"
+
+#include <cstdio>
+
+#include "app/Camera.h"
+#include "app/Entry.h"
+#include "app/ErrLog.h"
+#include "app/Settings.h"
+#include "platform/Clock.h"
+#include "platform/Gdi.h"
+#include "platform/Random.h"
+
+Direct3D8* g_pD3D = nullptr;
+Direct3DDevice8* g_pd3dDevice = nullptr;
+D3DPRESENT_PARAMETERS g_d3dpp{};
+D3DCAPS8 g_d3dCaps{};
+BOOL g_bInitialized = 0;
+DWORD g_dwScreenWidth = 640;
+DWORD g_dwScreenHeight = 480;
+D3DCOLOR g_dwClearColor = 0xFF000000;
+float g_fAspect = 4.0f / 3.0f;
+HFONT g_hFont = nullptr;
+D3DXFont* g_pFont = nullptr;
+
+namespace {
+
+HRESULT InitiateFont() {
+    g_hFont = CreateFontA(0, 0, 0, 0, FW_SEMIBOLD, FALSE, TRUE, FALSE, ANSI_CHARSET, OUT_TT_ONLY_PRECIS,
+                          CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Lucida Console");
+    return g_hFont ? S_OK : E_FAIL;
+}
+
+HRESULT Initiate3DFont() { return D3DXCreateFont(g_pd3dDevice, g_hFont, &g_pFont); }
+
+}  // namespace
+
+int Initiate(HWND hwnd) {
+    SRand(timeGetTime());
+    g_Settings.Load();
+
+    switch (g_Settings.intDisMod) {
+        case 2: g_dwScreenWidth = 800; g_dwScreenHeight = 600; break;
+        case 3: g_dwScreenWidth = 1024; g_dwScreenHeight = 768; break;
+        default: g_dwScreenWidth = 640; g_dwScreenHeight = 480; break;
+    }
+    g_dwClearColor = g_Settings.intChkCol != 0 ? 0xFF000032 : 0xFF000000;
+
+    struct Stage {
+        const char* line;
+        HRESULT (*run)(HWND);
+    };
+    const Stage stages[] = {
+        {"InitiateD3D...\n", InitiateD3D},
+        {"InitiateRenderer...\n", InitiateRenderer},
+        {"InitiateObjects...\n", InitiateObjects},
+        {"InitiateFont...\n", [](HWND) { return InitiateFont(); }},
+        {"Initiate3DFont...\n", [](HWND) { return Initiate3DFont(); }},
+    };
+    for (const Stage& stage : stages) {
+        g_ErrLog.Add(stage.line);
+        if (FAILED(stage.run(hwnd))) {
+            g_ErrLog.Add("Failed\n");
+            g_ErrLog.Write();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+HRESULT InitiateD3D(HWND hwnd) {
+    g_ErrLog.Add("\tDirect3DCreate8...\n");
+    g_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
+    if (!g_pD3D) {
+        g_ErrLog.Add("\tFailed\n");
+        return E_FAIL;
+    }
+
+    g_ErrLog.Add("\tGetAdapterDisplayMode...\n");
+    D3DDISPLAYMODE mode{};
+    if (FAILED(g_pD3D->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode))) {
+        g_ErrLog.Add("\tFailed\n");
+        return E_FAIL;
+    }
+
+    D3DFORMAT fullScreenFormat = D3DFMT_UNKNOWN;
+    if (!g_bWindowed) {
+        for (D3DFORMAT f : {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_X8R8G8B8, D3DFMT_R8G8B8}) {
+            if (SUCCEEDED(g_pD3D->CheckDeviceType(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, f, f, FALSE))) {
+                fullScreenFormat = f;
+                break;
+            }
+        }
+    }
+
+    g_d3dpp = D3DPRESENT_PARAMETERS{};
+    g_d3dpp.BackBufferWidth = g_bWindowed ? 0 : g_dwScreenWidth;
+    g_d3dpp.BackBufferHeight = g_bWindowed ? 0 : g_dwScreenHeight;
+    g_d3dpp.BackBufferFormat = g_bWindowed ? mode.Format : fullScreenFormat;
+    g_d3dpp.BackBufferCount = 1;
+    g_d3dpp.MultiSampleType = D3DMULTISAMPLE_NONE;
+    g_d3dpp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    g_d3dpp.hDeviceWindow = hwnd;
+    g_d3dpp.Windowed = g_bWindowed;
+    g_d3dpp.EnableAutoDepthStencil = TRUE;
+    g_d3dpp.AutoDepthStencilFormat = D3DFMT_D16;
+    g_d3dpp.Flags = 0;
+    g_d3dpp.FullScreen_RefreshRateInHz = D3DPRESENT_RATE_DEFAULT;
+    g_d3dpp.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+
+    g_ErrLog.Add("\tChecking VertexShaderVersion...\n");
+    D3DCAPS8 caps{};
+    g_pD3D->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps);
+    const DWORD behavior = caps.VertexShaderVersion >= D3DVS_VERSION(1, 1) ? D3DCREATE_HARDWARE_VERTEXPROCESSING
+                                                                           : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
+
+    // The hardware device is an OpenGL 3.3 core context on the window; its back
+    // buffer is stretched over the whole window at presentation.
+    g_ErrLog.Add("\tCreateDevice...\n");
+    const HRESULT hr =
+        g_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, behavior, &g_d3dpp, &g_pd3dDevice);
+    if (FAILED(hr)) {
+        char line[64];
+        std::snprintf(line, sizeof line, "\tFailed hr=%x\n", static_cast<unsigned>(hr));
+        g_ErrLog.Add(line);
+        return E_FAIL;
+    }
+
+    g_pd3dDevice->GetDeviceCaps(&g_d3dCaps);
+    g_bInitialized = 1;
+    return S_OK;
+}
+
+HRESULT InitiateRenderer(HWND) {
+    if (!g_bInitialized) return E_FAIL;
+    Direct3DDevice8* d = g_pd3dDevice;
+
+    d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    d->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    d->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_WRAP);
+
+    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    d->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    d->SetTextureStageState(1, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    d->SetTextureStageState(1, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    d->SetTextureStageState(1, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    d->SetTextureStageState(1, D3DTSS_ADDRESSU, D3DTADDRESS_WRAP);
+
+    d->SetRenderState(D3DRS_DITHERENABLE, FALSE);
+    d->SetRenderState(D3DRS_MULTISAMPLEANTIALIAS, FALSE);
+    d->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    d->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    d->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    d->SetRenderState(D3DRS_AMBIENT, 0xFF000000);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+
+    g_fAspect = g_Settings.intAspMod == 0 ? 4.0f / 3.0f : 16.0f / 9.0f;
+
+    g_Camera.Reset();
+    g_Camera.SetPosition(2500.0f, 750.0f, -1500.0f);
+
+    g_Fog.SetColor(g_dwClearColor);
+    g_Fog.Apply(d, g_Camera, g_fAspect, TRUE);
+    return S_OK;
+}
+
+HRESULT InitiateObjects(HWND) {
+    if (!g_bInitialized) return E_FAIL;
+    // The scene objects come up here, in their fixed order, as they join the
+    // program: ZSortRender, DammySkm, Ferguson, ParticleTrailPC, BackGrounds,
+    // Boids, Goal, GoalUser.
+    return S_OK;
+}
+
+void Terminate() {
+    g_bInitialized = 0;
+
+    // A run that never read the stored settings (no window) must not replace
+    // them with the defaults.
+    if (g_Settings.m_bLoaded) g_Settings.Save();
+
+    // The scene objects are released here, in their fixed order, as they join
+    // the program.
+
+    if (g_hFont) {
+        DeleteObject(g_hFont);
+        g_hFont = nullptr;
+    }
+    if (g_pFont) {
+        g_pFont->Release();
+        g_pFont = nullptr;
+    }
+    if (g_pd3dDevice) {
+        g_pd3dDevice->Release();
+        g_pd3dDevice = nullptr;
+    }
+    if (g_pD3D) {
+        g_pD3D->Release();
+        g_pD3D = nullptr;
+    }
+}

@@ -1,0 +1,472 @@
+#include "gfx/Device.h"
+
+#include <SDL.h>
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Window.h"
+
+namespace {
+
+D3DMATRIX Identity() {
+    D3DMATRIX m{};
+    m.m[0][0] = m.m[1][1] = m.m[2][2] = m.m[3][3] = 1.0f;
+    return m;
+}
+
+bool IsValidTransform(D3DTRANSFORMSTATETYPE t) {
+    return t == D3DTS_VIEW || t == D3DTS_PROJECTION || (t >= D3DTS_TEXTURE0 && t <= D3DTS_TEXTURE7) ||
+           (t >= D3DTS_WORLD && t < 512);
+}
+
+bool SoftwareVertexForced() {
+    const char* v = std::getenv("GLIMMERWING_SOFTWARE_VERTEX");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+// The colour formats a display adapter offers today: 32-bit modes only.
+bool IsDisplayFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8; }
+bool IsBackBufferFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8; }
+
+}  // namespace
+
+D3DCAPS8 DeviceCapabilities() {
+    D3DCAPS8 caps{};
+    caps.DeviceType = D3DDEVTYPE_HAL;
+    caps.AdapterOrdinal = D3DADAPTER_DEFAULT;
+    caps.PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
+    caps.MaxTextureWidth = 4096;
+    caps.MaxTextureHeight = 4096;
+    caps.MaxTextureRepeat = 8192;
+    caps.MaxTextureAspectRatio = 4096;
+    caps.MaxAnisotropy = 1;
+    caps.MaxVertexW = 1.0e10f;
+    caps.MaxTextureBlendStages = kMaxTextureStages;
+    caps.MaxSimultaneousTextures = kMaxTextureStages;
+    caps.MaxActiveLights = 8;
+    caps.MaxVertexBlendMatrices = 4;
+    caps.MaxPointSize = 64.0f;
+    caps.MaxPrimitiveCount = 0xFFFFFF;
+    caps.MaxVertexIndex = 0xFFFFFF;
+    caps.MaxStreams = 16;
+    caps.MaxStreamStride = 255;
+    caps.VertexShaderVersion = SoftwareVertexForced() ? 0 : D3DVS_VERSION(1, 1);
+    caps.MaxVertexShaderConst = 96;
+    return caps;
+}
+
+Direct3D8* Direct3DCreate8(UINT sdkVersion) {
+    if (sdkVersion != D3D_SDK_VERSION) return nullptr;
+    if (!platform::EnsureVideo()) return nullptr;
+    return new Direct3D8();  // owned by the caller's reference; Release deletes it
+}
+
+HRESULT Direct3D8::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) {
+    if (!mode || adapter != D3DADAPTER_DEFAULT) return D3DERR_INVALIDCALL;
+    SDL_DisplayMode dm;
+    if (SDL_GetDesktopDisplayMode(0, &dm) != 0) return D3DERR_NOTAVAILABLE;
+    mode->Width = static_cast<UINT>(dm.w);
+    mode->Height = static_cast<UINT>(dm.h);
+    mode->RefreshRate = static_cast<UINT>(dm.refresh_rate);
+    mode->Format = D3DFMT_X8R8G8B8;
+    return D3D_OK;
+}
+
+HRESULT Direct3D8::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat,
+                                   D3DFORMAT backBufferFormat, BOOL) {
+    if (adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
+    if (!IsDisplayFormat(displayFormat) || !IsBackBufferFormat(backBufferFormat)) return D3DERR_NOTAVAILABLE;
+    return D3D_OK;
+}
+
+HRESULT Direct3D8::GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS8* caps) {
+    if (!caps || adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
+    *caps = DeviceCapabilities();
+    return D3D_OK;
+}
+
+HRESULT Direct3D8::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviorFlags,
+                                D3DPRESENT_PARAMETERS* params, Direct3DDevice8** device) {
+    if (!device) return D3DERR_INVALIDCALL;
+    *device = nullptr;
+    if (!params || adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
+    if (!params->Windowed && !IsBackBufferFormat(params->BackBufferFormat)) return D3DERR_INVALIDCALL;
+    if (params->EnableAutoDepthStencil && params->AutoDepthStencilFormat != D3DFMT_D16) return D3DERR_INVALIDCALL;
+    HWND window = params->hDeviceWindow ? params->hDeviceWindow : focusWindow;
+
+    auto* created = new Direct3DDevice8();  // handed to the caller, or released below
+    const HRESULT hr = created->Create(window, behaviorFlags, *params);
+    if (FAILED(hr)) {
+        created->Release();
+        return hr;
+    }
+    // Direct3D fills in the sizes it chose for a windowed device.
+    params->BackBufferWidth = created->m_Params.BackBufferWidth;
+    params->BackBufferHeight = created->m_Params.BackBufferHeight;
+    *device = created;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& params) {
+    m_pWindow = platform::SdlWindowOf(window);
+    if (!m_pWindow) return D3DERR_INVALIDCALL;
+    m_hWindow = window;
+    platform::RetainSdlWindow(window);
+    m_bSoftwareVertexProcessing = (behaviorFlags & D3DCREATE_SOFTWARE_VERTEXPROCESSING) ? TRUE : FALSE;
+    m_Params = params;
+    if (m_Params.Windowed && (m_Params.BackBufferWidth == 0 || m_Params.BackBufferHeight == 0)) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(m_pWindow, &w, &h);
+        m_Params.BackBufferWidth = static_cast<UINT>(w);
+        m_Params.BackBufferHeight = static_cast<UINT>(h);
+    }
+    if (m_Params.Windowed && m_Params.BackBufferFormat == D3DFMT_UNKNOWN)
+        m_Params.BackBufferFormat = D3DFMT_X8R8G8B8;
+
+    // Direct3D's hardware device is an OpenGL 3.3 core context here; where the
+    // driver cannot give one, the device is not available.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GLContext context = SDL_GL_CreateContext(m_pWindow);
+    if (!context) return D3DERR_NOTAVAILABLE;
+    m_pContext = context;
+    if (SDL_GL_MakeCurrent(m_pWindow, context) != 0 || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
+
+    // Direct3D 8 windowed presentation does not wait for the retrace; full
+    // screen with the default interval waits for it.
+    SDL_GL_SetSwapInterval(m_Params.Windowed ? 0 : 1);
+
+    m_Caps = DeviceCapabilities();
+    if (m_bSoftwareVertexProcessing) m_Caps.VertexShaderVersion = 0;
+    const HRESULT hr = CreateBackBuffer();
+    if (FAILED(hr)) return hr;
+    SetDefaultStates();
+    return D3D_OK;
+}
+
+Direct3DDevice8::~Direct3DDevice8() {
+    if (m_pContext) {
+        SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
+        DestroyBackBuffer();
+        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(m_pContext));
+    }
+    if (m_hWindow) platform::ReleaseSdlWindow(m_hWindow);
+}
+
+HRESULT Direct3DDevice8::CreateBackBuffer() {
+    m_nBackWidth = m_Params.BackBufferWidth;
+    m_nBackHeight = m_Params.BackBufferHeight;
+    if (m_nBackWidth == 0 || m_nBackHeight == 0 || m_nBackWidth > 16384 || m_nBackHeight > 16384)
+        return D3DERR_INVALIDCALL;
+    glGenFramebuffers(1, &m_glFramebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
+    glGenRenderbuffers(1, &m_glColorBuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, m_glColorBuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(m_nBackWidth),
+                          static_cast<GLsizei>(m_nBackHeight));
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_glColorBuffer);
+    if (m_Params.EnableAutoDepthStencil) {
+        glGenRenderbuffers(1, &m_glDepthBuffer);
+        glBindRenderbuffer(GL_RENDERBUFFER, m_glDepthBuffer);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, static_cast<GLsizei>(m_nBackWidth),
+                              static_cast<GLsizei>(m_nBackHeight));
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_glDepthBuffer);
+    }
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return D3DERR_OUTOFVIDEOMEMORY;
+    return D3D_OK;
+}
+
+void Direct3DDevice8::DestroyBackBuffer() {
+    if (m_glFramebuffer) glDeleteFramebuffers(1, &m_glFramebuffer);
+    if (m_glColorBuffer) glDeleteRenderbuffers(1, &m_glColorBuffer);
+    if (m_glDepthBuffer) glDeleteRenderbuffers(1, &m_glDepthBuffer);
+    m_glFramebuffer = m_glColorBuffer = m_glDepthBuffer = 0;
+}
+
+// Direct3D 8's documented initial states.
+void Direct3DDevice8::SetDefaultStates() {
+    m_RenderStates.fill(0);
+    auto rs = [&](D3DRENDERSTATETYPE s, DWORD v) { m_RenderStates[s] = v; };
+    rs(D3DRS_ZENABLE, m_Params.EnableAutoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE);
+    rs(D3DRS_FILLMODE, D3DFILL_SOLID);
+    rs(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    rs(D3DRS_ZWRITEENABLE, TRUE);
+    rs(D3DRS_ALPHATESTENABLE, FALSE);
+    rs(D3DRS_LASTPIXEL, TRUE);
+    rs(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    rs(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+    rs(D3DRS_CULLMODE, D3DCULL_CCW);
+    rs(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    rs(D3DRS_ALPHAREF, 0);
+    rs(D3DRS_ALPHAFUNC, D3DCMP_ALWAYS);
+    rs(D3DRS_DITHERENABLE, FALSE);
+    rs(D3DRS_ALPHABLENDENABLE, FALSE);
+    rs(D3DRS_FOGENABLE, FALSE);
+    rs(D3DRS_SPECULARENABLE, FALSE);
+    rs(D3DRS_FOGCOLOR, 0);
+    rs(D3DRS_FOGTABLEMODE, D3DFOG_NONE);
+    rs(D3DRS_FOGSTART, FloatToDword(0.0f));
+    rs(D3DRS_FOGEND, FloatToDword(1.0f));
+    rs(D3DRS_FOGDENSITY, FloatToDword(1.0f));
+    rs(D3DRS_STENCILFAIL, 1);
+    rs(D3DRS_STENCILZFAIL, 1);
+    rs(D3DRS_STENCILPASS, 1);
+    rs(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+    rs(D3DRS_STENCILMASK, 0xFFFFFFFF);
+    rs(D3DRS_STENCILWRITEMASK, 0xFFFFFFFF);
+    rs(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+    rs(D3DRS_CLIPPING, TRUE);
+    rs(D3DRS_LIGHTING, TRUE);
+    rs(D3DRS_AMBIENT, 0);
+    rs(D3DRS_FOGVERTEXMODE, D3DFOG_NONE);
+    rs(D3DRS_COLORVERTEX, TRUE);
+    rs(D3DRS_LOCALVIEWER, TRUE);
+    rs(D3DRS_NORMALIZENORMALS, FALSE);
+    rs(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1);
+    rs(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_COLOR2);
+    rs(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_MATERIAL);
+    rs(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_MATERIAL);
+    rs(D3DRS_VERTEXBLEND, D3DVBF_DISABLE);
+    rs(D3DRS_SOFTWAREVERTEXPROCESSING, m_bSoftwareVertexProcessing);
+    rs(D3DRS_POINTSIZE, FloatToDword(1.0f));
+    rs(D3DRS_POINTSIZE_MIN, FloatToDword(0.0f));
+    rs(D3DRS_POINTSCALE_A, FloatToDword(1.0f));
+    rs(D3DRS_POINTSCALE_B, FloatToDword(0.0f));
+    rs(D3DRS_POINTSCALE_C, FloatToDword(0.0f));
+    rs(D3DRS_MULTISAMPLEANTIALIAS, TRUE);
+    rs(D3DRS_MULTISAMPLEMASK, 0xFFFFFFFF);
+    rs(D3DRS_POINTSIZE_MAX, FloatToDword(64.0f));
+    rs(D3DRS_COLORWRITEENABLE, 0x0F);
+    rs(D3DRS_BLENDOP, D3DBLENDOP_ADD);
+    rs(D3DRS_POSITIONORDER, 1);  // D3DORDER_CUBIC
+    rs(D3DRS_NORMALORDER, 0);    // D3DORDER_LINEAR
+
+    for (DWORD stage = 0; stage < kMaxTextureStages; ++stage) {
+        auto& s = m_StageStates[stage];
+        s.fill(0);
+        s[D3DTSS_COLOROP] = stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        s[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+        s[D3DTSS_COLORARG2] = D3DTA_CURRENT;
+        s[D3DTSS_ALPHAOP] = stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        s[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        s[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        s[D3DTSS_TEXCOORDINDEX] = stage;
+        s[D3DTSS_ADDRESSU] = D3DTADDRESS_WRAP;
+        s[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
+        s[D3DTSS_ADDRESSW] = D3DTADDRESS_WRAP;
+        s[D3DTSS_MAGFILTER] = D3DTEXF_POINT;
+        s[D3DTSS_MINFILTER] = D3DTEXF_POINT;
+        s[D3DTSS_MIPFILTER] = D3DTEXF_NONE;
+        s[D3DTSS_MAXANISOTROPY] = 1;
+        s[D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_DISABLE;
+        s[D3DTSS_COLORARG0] = D3DTA_CURRENT;
+        s[D3DTSS_ALPHAARG0] = D3DTA_CURRENT;
+        s[D3DTSS_RESULTARG] = D3DTA_CURRENT;
+    }
+
+    m_Transforms.fill(Identity());
+    m_Viewport = D3DVIEWPORT8{0, 0, m_nBackWidth, m_nBackHeight, 0.0f, 1.0f};
+    m_Material = D3DMATERIAL8{};
+}
+
+void Direct3DDevice8::BindBackBuffer() {
+    glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
+    glViewport(0, 0, static_cast<GLsizei>(m_nBackWidth), static_cast<GLsizei>(m_nBackHeight));
+}
+
+HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                               DWORD stencil) {
+    if ((count > 0 && !rects) || (flags & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) == 0)
+        return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_ZBUFFER) && !m_glDepthBuffer) return D3DERR_INVALIDCALL;
+    if (flags & D3DCLEAR_STENCIL) return D3DERR_INVALIDCALL;  // the depth buffer has no stencil bits
+    (void)stencil;
+    BindBackBuffer();
+
+    // Clearing ignores the write masks but is limited to the viewport (and to
+    // the rectangles, when given). Direct3D rectangles count rows from the top.
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glEnable(GL_SCISSOR_TEST);
+    glClearColor(static_cast<float>((color >> 16) & 0xFF) / 255.0f, static_cast<float>((color >> 8) & 0xFF) / 255.0f,
+                 static_cast<float>(color & 0xFF) / 255.0f, static_cast<float>((color >> 24) & 0xFF) / 255.0f);
+    glClearDepth(static_cast<double>(z));
+    const GLbitfield mask = ((flags & D3DCLEAR_TARGET) ? GL_COLOR_BUFFER_BIT : 0u) |
+                            ((flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0u);
+    const LONG vx1 = static_cast<LONG>(m_Viewport.X), vy1 = static_cast<LONG>(m_Viewport.Y);
+    const LONG vx2 = vx1 + static_cast<LONG>(m_Viewport.Width), vy2 = vy1 + static_cast<LONG>(m_Viewport.Height);
+    auto clearRect = [&](LONG x1, LONG y1, LONG x2, LONG y2) {
+        x1 = std::max(x1, vx1);
+        y1 = std::max(y1, vy1);
+        x2 = std::min(x2, vx2);
+        y2 = std::min(y2, vy2);
+        if (x2 <= x1 || y2 <= y1) return;
+        glScissor(x1, static_cast<GLint>(m_nBackHeight) - y2, x2 - x1, y2 - y1);
+        glClear(mask);
+    };
+    if (count == 0) clearRect(vx1, vy1, vx2, vy2);
+    for (DWORD i = 0; i < count; ++i) clearRect(rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2);
+    glDisable(GL_SCISSOR_TEST);
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::BeginScene() {
+    if (m_bInScene) return D3DERR_INVALIDCALL;
+    m_bInScene = true;
+    BindBackBuffer();
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::EndScene() {
+    if (!m_bInScene) return D3DERR_INVALIDCALL;
+    m_bInScene = false;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::Present(const RECT*, const RECT*, HWND, const void*) {
+    if (m_bInScene) return D3DERR_INVALIDCALL;
+    // A full-screen device loses the display while its window is minimised.
+    if (!m_Params.Windowed && (SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED) && !m_bLost) {
+        m_bLost = true;
+        m_bLostResettable = false;
+    }
+    if (m_bLost) return D3DERR_DEVICELOST;
+
+    int drawW = 0, drawH = 0;
+    SDL_GL_GetDrawableSize(m_pWindow, &drawW, &drawH);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    const bool sameSize = drawW == static_cast<int>(m_nBackWidth) && drawH == static_cast<int>(m_nBackHeight);
+    glBlitFramebuffer(0, 0, static_cast<GLint>(m_nBackWidth), static_cast<GLint>(m_nBackHeight), 0, 0, drawW, drawH,
+                      GL_COLOR_BUFFER_BIT, sameSize ? GL_NEAREST : GL_LINEAR);
+    SDL_GL_SwapWindow(m_pWindow);
+    glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
+    ++m_nPresents;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::TestCooperativeLevel() {
+    if (!m_bLost) return D3D_OK;
+    if (!m_Params.Windowed && !m_bLostResettable && !(SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED))
+        m_bLostResettable = true;  // the window is back: a reset can succeed now
+    return m_bLostResettable ? D3DERR_DEVICENOTRESET : D3DERR_DEVICELOST;
+}
+
+HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
+    if (!params) return D3DERR_INVALIDCALL;
+    if (m_bLost && !m_bLostResettable) return D3DERR_DEVICELOST;
+    D3DPRESENT_PARAMETERS next = *params;
+    if (next.Windowed && (next.BackBufferWidth == 0 || next.BackBufferHeight == 0)) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(m_pWindow, &w, &h);
+        next.BackBufferWidth = static_cast<UINT>(w);
+        next.BackBufferHeight = static_cast<UINT>(h);
+    }
+    if (next.Windowed && next.BackBufferFormat == D3DFMT_UNKNOWN) next.BackBufferFormat = D3DFMT_X8R8G8B8;
+    SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
+    DestroyBackBuffer();
+    m_Params = next;
+    const HRESULT hr = CreateBackBuffer();
+    if (FAILED(hr)) return hr;
+    // A reset device starts again from the default states.
+    SetDefaultStates();
+    m_bInScene = false;
+    m_bLost = false;
+    m_bLostResettable = false;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetDeviceCaps(D3DCAPS8* caps) {
+    if (!caps) return D3DERR_INVALIDCALL;
+    *caps = m_Caps;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    if (state >= kRenderStateCount) return D3DERR_INVALIDCALL;
+    m_RenderStates[state] = value;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
+    if (state >= kRenderStateCount || !value) return D3DERR_INVALIDCALL;
+    *value = m_RenderStates[state];
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+    if (stage >= kMaxTextureStages || type >= kTextureStageStateCount) return D3DERR_INVALIDCALL;
+    m_StageStates[stage][type] = value;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
+    if (stage >= kMaxTextureStages || type >= kTextureStageStateCount || !value) return D3DERR_INVALIDCALL;
+    *value = m_StageStates[stage][type];
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
+    if (!matrix || !IsValidTransform(state)) return D3DERR_INVALIDCALL;
+    m_Transforms[state] = *matrix;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
+    if (!matrix || !IsValidTransform(state)) return D3DERR_INVALIDCALL;
+    *matrix = m_Transforms[state];
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetViewport(const D3DVIEWPORT8* viewport) {
+    if (!viewport || viewport->Width == 0 || viewport->Height == 0 ||
+        viewport->X + viewport->Width > m_nBackWidth || viewport->Y + viewport->Height > m_nBackHeight)
+        return D3DERR_INVALIDCALL;
+    m_Viewport = *viewport;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetViewport(D3DVIEWPORT8* viewport) {
+    if (!viewport) return D3DERR_INVALIDCALL;
+    *viewport = m_Viewport;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetMaterial(const D3DMATERIAL8* material) {
+    if (!material) return D3DERR_INVALIDCALL;
+    m_Material = *material;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetMaterial(D3DMATERIAL8* material) {
+    if (!material) return D3DERR_INVALIDCALL;
+    *material = m_Material;
+    return D3D_OK;
+}
+
+bool Direct3DDevice8::ReadBackBuffer(std::vector<std::uint32_t>& pixels) {
+    if (!m_glFramebuffer) return false;
+    const std::size_t w = m_nBackWidth, h = m_nBackHeight;
+    pixels.resize(w * h);
+    std::vector<std::uint8_t> rgba(w * h * 4);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, static_cast<GLsizei>(w), static_cast<GLsizei>(h), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    // OpenGL's row 0 is the bottom row; the back buffer's top-left is pixel (0, 0).
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::uint8_t* src = &rgba[(h - 1 - y) * w * 4];
+        for (std::size_t x = 0; x < w; ++x, src += 4)
+            pixels[y * w + x] = (std::uint32_t{src[3]} << 24) | (std::uint32_t{src[0]} << 16) |
+                                (std::uint32_t{src[1]} << 8) | std::uint32_t{src[2]};
+    }
+    return true;
+}
+
+void Direct3DDevice8::SimulateDeviceLoss(bool resettable) {
+    m_bLost = true;
+    m_bLostResettable = resettable;
+}

@@ -1,0 +1,407 @@
+#include "platform/Window.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Icon.h"
+
+struct HWND__ {
+    SDL_Window* sdl = nullptr;
+    Uint32 sdlId = 0;
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    bool alive = false;
+    int sdlRefs = 0;  // the window's own reference and the device's
+};
+
+namespace {
+
+struct WindowClass {
+    std::string name;
+    WNDCLASSA wc;
+};
+
+// SDL's video subsystem, started on first use and shut down at exit.
+class Video {
+public:
+    ~Video() {
+        if (m_bStarted) SDL_Quit();
+    }
+    bool Start() {
+        if (m_bStarted) return true;
+        if (m_bFailed) return false;
+        SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+        SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+            m_bFailed = true;
+            return false;
+        }
+        m_bStarted = true;
+        return true;
+    }
+
+private:
+    bool m_bStarted = false;
+    bool m_bFailed = false;
+};
+
+Video& TheVideo() {
+    static Video video;
+    return video;
+}
+
+// A fixed ring of messages: posting never allocates after start-up.
+class MessageQueue {
+public:
+    bool Push(const MSG& msg) {
+        if (m_nCount == m_ring.size()) return false;  // full: the message is dropped, as Win32 does
+        m_ring[(m_nHead + m_nCount) % m_ring.size()] = msg;
+        ++m_nCount;
+        return true;
+    }
+    bool Empty() const { return m_nCount == 0; }
+    const MSG& Front() const { return m_ring[m_nHead]; }
+    void Pop() {
+        m_nHead = (m_nHead + 1) % m_ring.size();
+        --m_nCount;
+    }
+    void Clear() { m_nHead = m_nCount = 0; }
+
+private:
+    std::array<MSG, 1024> m_ring{};
+    std::size_t m_nHead = 0;
+    std::size_t m_nCount = 0;
+};
+
+std::vector<WindowClass>& Classes() {
+    static std::vector<WindowClass> classes;
+    return classes;
+}
+
+// Windows live until the process ends so a stale handle never dangles.
+std::vector<std::unique_ptr<HWND__>>& Windows() {
+    static std::vector<std::unique_ptr<HWND__>> windows;
+    return windows;
+}
+
+MessageQueue& Queue() {
+    static MessageQueue queue;
+    return queue;
+}
+
+bool SameName(const char* a, const char* b) { return a && b && SDL_strcasecmp(a, b) == 0; }
+
+const WindowClass* FindClass(const char* name) {
+    for (const auto& c : Classes())
+        if (SameName(c.name.c_str(), name)) return &c;
+    return nullptr;
+}
+
+HWND FromSdlId(Uint32 id) {
+    for (const auto& w : Windows())
+        if (w->alive && w->sdlId == id) return w.get();
+    return nullptr;
+}
+
+HWND FirstAliveWindow() {
+    for (const auto& w : Windows())
+        if (w->alive) return w.get();
+    return nullptr;
+}
+
+DWORD NowMs() { return SDL_GetTicks(); }
+
+POINT ScreenCursor() {
+    int x = 0, y = 0;
+    SDL_GetGlobalMouseState(&x, &y);
+    return POINT{x, y};
+}
+
+LPARAM MakeLParam(int lo, int hi) {
+    return static_cast<LPARAM>((static_cast<DWORD>(hi & 0xFFFF) << 16) | static_cast<DWORD>(lo & 0xFFFF));
+}
+
+void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Queue().Push(MSG{hwnd, message, wParam, lParam, NowMs(), ScreenCursor()});
+}
+
+UINT ButtonMessage(Uint8 button, bool down) {
+    switch (button) {
+        case SDL_BUTTON_LEFT: return down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+        case SDL_BUTTON_RIGHT: return down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+        case SDL_BUTTON_MIDDLE: return down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+        default: return WM_NULL;
+    }
+}
+
+// Turns one SDL event into the window message it stands for.
+void Translate(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_MOUSEMOTION:
+            if (HWND w = FromSdlId(e.motion.windowID))
+                Post(w, WM_MOUSEMOVE, 0, MakeLParam(e.motion.x, e.motion.y));
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            HWND w = FromSdlId(e.button.windowID);
+            UINT msg = ButtonMessage(e.button.button, e.type == SDL_MOUSEBUTTONDOWN);
+            if (w && msg != WM_NULL) Post(w, msg, 0, MakeLParam(e.button.x, e.button.y));
+            break;
+        }
+        case SDL_WINDOWEVENT: {
+            HWND w = FromSdlId(e.window.windowID);
+            if (!w) break;
+            if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) Post(w, WM_ACTIVATEAPP, 0, 0);
+            else if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) Post(w, WM_ACTIVATEAPP, 1, 0);
+            else if (e.window.event == SDL_WINDOWEVENT_CLOSE) Post(w, WM_CLOSE, 0, 0);
+            break;
+        }
+        case SDL_QUIT:
+            // Raised by SIGINT / SIGTERM: close the saver the ordinary way, so the
+            // settings are written back.
+            if (HWND w = FirstAliveWindow()) Post(w, WM_CLOSE, 0, 0);
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            if (HWND w = FromSdlId(e.key.windowID))
+                Post(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(e.key.keysym.sym), 0);
+            break;
+        default: break;
+    }
+}
+
+void PumpSystemEvents() {
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) Translate(e);
+}
+
+bool Matches(const MSG& m, HWND hwnd, UINT lo, UINT hi) {
+    if (hwnd && m.hwnd != hwnd) return false;
+    if (lo == 0 && hi == 0) return true;
+    return m.message >= lo && m.message <= hi;
+}
+
+void SetIcon(SDL_Window* window, HICON icon) {
+    const IconImage* image = IconImageFromHandle(icon);
+    if (!image || image->width <= 0 || image->height <= 0) return;
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        const_cast<std::uint32_t*>(image->rgba.data()), image->width, image->height, 32, image->width * 4,
+        SDL_PIXELFORMAT_ABGR8888);
+    if (!surface) return;
+    SDL_SetWindowIcon(window, surface);
+    SDL_FreeSurface(surface);
+}
+
+}  // namespace
+
+namespace platform {
+
+SDL_Window* SdlWindowOf(HWND hwnd) { return IsWindow(hwnd) ? hwnd->sdl : nullptr; }
+
+void RetainSdlWindow(HWND hwnd) {
+    if (hwnd && hwnd->sdl) ++hwnd->sdlRefs;
+}
+
+void ReleaseSdlWindow(HWND hwnd) {
+    if (!hwnd || !hwnd->sdl || hwnd->sdlRefs <= 0) return;
+    if (--hwnd->sdlRefs == 0) {
+        SDL_DestroyWindow(hwnd->sdl);
+        hwnd->sdl = nullptr;
+    }
+}
+
+bool EnsureVideo() { return TheVideo().Start(); }
+
+void ResetWindowingForTesting() {
+    Queue().Clear();
+    Classes().clear();
+}
+
+}  // namespace platform
+
+ATOM RegisterClassA(const WNDCLASSA* wc) {
+    if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return 0;
+    if (FindClass(wc->lpszClassName)) return 0;  // class already exists
+    Classes().push_back(WindowClass{wc->lpszClassName, *wc});
+    return static_cast<ATOM>(0xC000 + Classes().size());
+}
+
+BOOL UnregisterClassA(const char* className, HINSTANCE) {
+    auto& classes = Classes();
+    auto it = std::find_if(classes.begin(), classes.end(),
+                           [&](const WindowClass& c) { return SameName(c.name.c_str(), className); });
+    if (it == classes.end()) return FALSE;
+    classes.erase(it);
+    return TRUE;
+}
+
+HCURSOR LoadCursorA(HINSTANCE, const char* name) {
+    // The system arrow is the only cursor the saver uses; SDL shows it by default.
+    return name == IDC_ARROW ? reinterpret_cast<HCURSOR>(static_cast<std::uintptr_t>(32512)) : nullptr;
+}
+
+HBRUSH GetStockBrush(int brush) {
+    return reinterpret_cast<HBRUSH>(static_cast<std::uintptr_t>(0x1000 + brush));
+}
+
+int GetSystemMetrics(int index) {
+    if (index != SM_CXSCREEN && index != SM_CYSCREEN) return 0;
+    if (!platform::EnsureVideo()) return 0;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return 0;
+    return index == SM_CXSCREEN ? mode.w : mode.h;
+}
+
+BOOL AdjustWindowRect(RECT* rect, DWORD, BOOL) { return rect ? TRUE : FALSE; }
+
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
+                     int width, int height, HWND, HMENU, HINSTANCE, void*) {
+    const WindowClass* cls = FindClass(className);
+    if (!cls || width <= 0 || height <= 0) return nullptr;
+    if (!platform::EnsureVideo()) return nullptr;
+
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    const bool popup = (style & WS_POPUP) != 0;
+    if (popup) {
+        flags |= SDL_WINDOW_BORDERLESS;
+        // A popup as large as the desktop is the full-screen saver: no mode switch,
+        // the window manager is asked to put it above everything.
+        if (width == GetSystemMetrics(SM_CXSCREEN) && height == GetSystemMetrics(SM_CYSCREEN))
+            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    }
+    if (exStyle & WS_EX_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);  // the device draws into its own depth buffer
+
+    SDL_Window* sdl = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
+    if (!sdl) return nullptr;
+
+    auto window = std::make_unique<HWND__>();
+    window->sdl = sdl;
+    window->sdlId = SDL_GetWindowID(sdl);
+    window->proc = cls->wc.lpfnWndProc;
+    window->style = style;
+    window->exStyle = exStyle;
+    window->alive = true;
+    window->sdlRefs = 1;
+    HWND hwnd = window.get();
+    Windows().push_back(std::move(window));
+
+    if (cls->wc.hIcon) SetIcon(sdl, cls->wc.hIcon);
+
+    if (hwnd->proc(hwnd, WM_CREATE, 0, 0) == -1) {
+        DestroyWindow(hwnd);
+        return nullptr;
+    }
+    if (style & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+    return hwnd;
+}
+
+BOOL IsWindow(HWND hwnd) {
+    if (!hwnd) return FALSE;
+    for (const auto& w : Windows())
+        if (w.get() == hwnd) return w->alive ? TRUE : FALSE;
+    return FALSE;
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+    if (!IsWindow(hwnd)) return FALSE;
+    hwnd->proc(hwnd, WM_DESTROY, 0, 0);
+    hwnd->alive = false;
+    SDL_HideWindow(hwnd->sdl);
+    platform::ReleaseSdlWindow(hwnd);
+    return TRUE;
+}
+
+BOOL ShowWindow(HWND hwnd, int command) {
+    if (!IsWindow(hwnd)) return FALSE;
+    const bool wasVisible = (SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_SHOWN) != 0;
+    if (command == SW_HIDE) {
+        SDL_HideWindow(hwnd->sdl);
+    } else {
+        SDL_ShowWindow(hwnd->sdl);
+        if (hwnd->style & WS_POPUP) SDL_RaiseWindow(hwnd->sdl);
+    }
+    return wasVisible ? TRUE : FALSE;
+}
+
+BOOL GetClientRect(HWND hwnd, RECT* rect) {
+    if (!IsWindow(hwnd) || !rect) return FALSE;
+    int w = 0, h = 0;
+    SDL_GetWindowSize(hwnd->sdl, &w, &h);
+    *rect = RECT{0, 0, w, h};
+    return TRUE;
+}
+
+HWND GetForegroundWindow() {
+    // Another program's window cannot be named here; the saver's own focused
+    // window is the only foreground window we can report.
+    SDL_Window* focus = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetKeyboardFocus() : nullptr;
+    return focus ? FromSdlId(SDL_GetWindowID(focus)) : nullptr;
+}
+
+LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
+    if (message == WM_CLOSE) DestroyWindow(hwnd);
+    return 0;
+}
+
+LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!IsWindow(hwnd)) return 0;
+    return hwnd->proc(hwnd, message, wParam, lParam);
+}
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (hwnd && !IsWindow(hwnd)) return FALSE;
+    return Queue().Push(MSG{hwnd, message, wParam, lParam, NowMs(), ScreenCursor()}) ? TRUE : FALSE;
+}
+
+void PostQuitMessage(int exitCode) {
+    Queue().Push(MSG{nullptr, WM_QUIT, static_cast<WPARAM>(static_cast<std::intptr_t>(exitCode)), 0, NowMs(),
+                     POINT{0, 0}});
+}
+
+BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
+    if (!msg) return FALSE;
+    PumpSystemEvents();
+    auto& q = Queue();
+    if (q.Empty()) return FALSE;
+    // The saver peeks without a filter; a filtered peek looks at the front only.
+    const MSG& front = q.Front();
+    if (front.message != WM_QUIT && !Matches(front, hwnd, filterMin, filterMax)) return FALSE;
+    *msg = front;
+    if (removeFlags & PM_REMOVE) q.Pop();
+    return TRUE;
+}
+
+BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
+    if (!msg) return -1;
+    for (;;) {
+        if (PeekMessageA(msg, hwnd, filterMin, filterMax, PM_REMOVE)) return msg->message == WM_QUIT ? FALSE : TRUE;
+        if (!SDL_WasInit(SDL_INIT_VIDEO)) return -1;  // nothing could ever arrive
+        SDL_Event e;
+        if (SDL_WaitEventTimeout(&e, 100)) Translate(e);
+    }
+}
+
+BOOL TranslateMessage(const MSG* msg) {
+    // Character messages are not used by the saver; key messages stay as they are.
+    return msg && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) ? TRUE : FALSE;
+}
+
+LRESULT DispatchMessageA(const MSG* msg) {
+    if (!msg || !IsWindow(msg->hwnd)) return 0;
+    return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}

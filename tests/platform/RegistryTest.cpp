@@ -1,0 +1,402 @@
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kKey = "Software\\varen-ot-u\\Glimmerwing\\1.0";
+constexpr const char* kSection = "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]";
+
+class RegistryHive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* old = std::getenv("XDG_CONFIG_HOME")) m_oldXdg = old;
+        std::string templ = (fs::temp_directory_path() / "gw-registry-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+    }
+    void TearDown() override {
+        if (m_oldXdg) {
+            ::setenv("XDG_CONFIG_HOME", m_oldXdg->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_CONFIG_HOME");
+        }
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    fs::path HiveFile() const { return m_dir / "glimmerwing" / "user.reg"; }
+
+    void WriteHive(const std::string& text) const {
+        fs::create_directories(HiveFile().parent_path());
+        std::ofstream(HiveFile(), std::ios::binary) << text;
+    }
+    std::string ReadHive() const {
+        std::ifstream in(HiveFile(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::vector<std::string> HiveDirEntries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(HiveFile().parent_path())) {
+            names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+
+    HKEY Open(const char* subKey = kKey, DWORD* disposition = nullptr) {
+        HKEY key = nullptr;
+        DWORD disp = 0;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, subKey, 0, "", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                  nullptr, &key, &disp),
+                  ERROR_SUCCESS);
+        if (disposition) *disposition = disp;
+        return key;
+    }
+    static LONG SetDword(HKEY key, const char* name, DWORD v) {
+        return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+    }
+    static std::optional<DWORD> QueryDword(HKEY key, const char* name) {
+        DWORD type = 0, v = 0, cb = sizeof v;
+        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &cb) != ERROR_SUCCESS ||
+            type != REG_DWORD || cb != sizeof v) {
+            return std::nullopt;
+        }
+        return v;
+    }
+    static std::vector<BYTE> QueryBytes(HKEY key, const char* name, DWORD* type) {
+        DWORD cb = 0;
+        if (RegQueryValueExA(key, name, nullptr, type, nullptr, &cb) != ERROR_SUCCESS) return {};
+        std::vector<BYTE> bytes(cb);
+        EXPECT_EQ(RegQueryValueExA(key, name, nullptr, type, bytes.data(), &cb), ERROR_SUCCESS);
+        return bytes;
+    }
+
+    fs::path m_dir;
+    std::optional<std::string> m_oldXdg;
+};
+
+TEST_F(RegistryHive, FirstWriteCreatesTheDirectoryAndTheExportFormat) {
+    EXPECT_EQ(RegistryHivePath(), HiveFile());
+    ASSERT_FALSE(fs::exists(HiveFile().parent_path()));
+
+    DWORD disposition = 0;
+    HKEY key = Open(kKey, &disposition);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    EXPECT_FALSE(QueryDword(key, "intBrdNumCur"));
+    EXPECT_EQ(SetDword(key, "intBrdNumCur", 20), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "big", 0xFFFFFFFFu), ERROR_SUCCESS);
+    EXPECT_EQ(QueryDword(key, "intBrdNumCur"), 20u);  // visible before the close
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+                              "\n\"intBrdNumCur\"=dword:00000014\n\"big\"=dword:ffffffff\n\n");
+    // Written through a temporary file that is renamed: nothing else is left.
+    EXPECT_EQ(HiveDirEntries(), std::vector<std::string>{"user.reg"});
+
+    key = Open(kKey, &disposition);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(QueryDword(key, "intBrdNumCur"), 20u);
+    EXPECT_EQ(QueryDword(key, "big"), 0xFFFFFFFFu);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHive, CreatingAKeyPersistsItsSectionAndOpeningOnlyWritesNothing) {
+    EXPECT_EQ(RegCloseKey(Open()), ERROR_SUCCESS);
+    const std::string created = std::string("Windows Registry Editor Version 5.00\n\n") + kSection + "\n\n";
+    EXPECT_EQ(ReadHive(), created);
+
+    DWORD disposition = 0;
+    HKEY key = Open(kKey, &disposition);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    const auto before = fs::last_write_time(HiveFile());
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(fs::last_write_time(HiveFile()), before);
+
+    // A key below an open key.
+    key = Open();
+    HKEY child = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(key, "Child", 0, "", 0, KEY_ALL_ACCESS, nullptr, &child, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    EXPECT_EQ(RegCloseKey(child), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), created + std::string(kSection, std::strlen(kSection) - 1) + "\\Child]\n\n");
+}
+
+TEST_F(RegistryHive, LinesItDoesNotKnowAreKeptInPlace) {
+    const std::string text = std::string("Windows Registry Editor Version 5.00\n"
+                                         "\n"
+                                         "; a comment\n"
+                                         "[HKEY_CURRENT_USER\\Software\\Other]\n"
+                                         "\"intBrdNumCur\"=dword:00000099\n"
+                                         "\n") +
+                             kSection +
+                             "\n"
+                             "\"s\"=\"some text\"\n"
+                             "garbled line without quotes\n"
+                             "\"intMode\"=dword:00000001\n"
+                             "\"blob\"=hex:01,02,\\\n"
+                             "  03,04\n"
+                             "\"half\"=dword:\n"
+                             "\"x\" = dword:00000007   \n"
+                             "\"unterminated=dword:00000001\n"
+                             "\n"
+                             "[HKEY_LOCAL_MACHINE\\Software]\n"
+                             "\"z\"=dword:00000001\n";
+    WriteHive(text);
+
+    HKEY key = Open();
+    EXPECT_EQ(QueryDword(key, "intMode"), 1u);
+    EXPECT_EQ(QueryDword(key, "x"), 7u);
+    EXPECT_FALSE(QueryDword(key, "intBrdNumCur"));  // only in another section
+    EXPECT_FALSE(QueryDword(key, "half"));
+    DWORD type = 0;
+    EXPECT_EQ(QueryBytes(key, "blob", &type), (std::vector<BYTE>{1, 2, 3, 4}));
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(SetDword(key, "intMode", 0), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "new", 0x2A), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    std::string expected = text;
+    expected.replace(expected.find("\"intMode\"=dword:00000001"), 24, "\"intMode\"=dword:00000000");
+    expected.insert(expected.find("\n\n[HKEY_LOCAL_MACHINE") + 1, "\"new\"=dword:0000002a\n");
+    EXPECT_EQ(ReadHive(), expected);
+}
+
+TEST_F(RegistryHive, ValuesOfOtherTypesAreReportedAsTheirTypeNotAsNumbers) {
+    WriteHive(std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+              "\n"
+              "\"str\"=\"12\"\n"
+              "\"esc\"=\"a\\\\b\\\"c\"\n"
+              "\"qword\"=hex(b):01,00,00,00,00,00,00,00\n"
+              "\"dwordhex\"=hex(4):05,00,00,00\n"
+              "\"empty\"=hex:\n"
+              "\"toolong\"=dword:123456789\n"
+              "\"nothex\"=dword:0000001g\n"
+              "\"gone\"=dword:00000001\n"
+              "\"gone\"=-\n"
+              "@=dword:00000003\n");
+    HKEY key = Open();
+
+    DWORD type = 0;
+    DWORD cb = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "str", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(cb, 3u);  // with its terminating zero
+    BYTE small[2] = {};
+    cb = sizeof small;
+    EXPECT_EQ(RegQueryValueExA(key, "str", nullptr, &type, small, &cb), ERROR_MORE_DATA);
+    EXPECT_EQ(cb, 3u);
+    EXPECT_FALSE(QueryDword(key, "str"));
+
+    const auto esc = QueryBytes(key, "esc", &type);
+    EXPECT_EQ(std::string(esc.begin(), esc.end()), std::string("a\\b\"c\0", 6));
+
+    EXPECT_EQ(QueryBytes(key, "qword", &type).size(), 8u);
+    EXPECT_EQ(type, REG_QWORD);
+    EXPECT_FALSE(QueryDword(key, "qword"));
+    EXPECT_EQ(QueryDword(key, "dwordhex"), 5u);
+    cb = 99;
+    EXPECT_EQ(RegQueryValueExA(key, "empty", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(cb, 0u);
+
+    for (const char* missing : {"toolong", "nothex", "gone", "absent"}) {
+        EXPECT_EQ(RegQueryValueExA(key, missing, nullptr, &type, nullptr, &cb), ERROR_FILE_NOT_FOUND) << missing;
+    }
+    EXPECT_EQ(QueryDword(key, nullptr), 3u);
+    EXPECT_EQ(QueryDword(key, ""), 3u);
+
+    // A dword replaces a value of another type; other types can be written too.
+    EXPECT_EQ(SetDword(key, "str", 40), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "gone", 2), ERROR_SUCCESS);
+    const BYTE text[] = "x\"y";
+    EXPECT_EQ(RegSetValueExA(key, "s2", 0, REG_SZ, text, sizeof text), ERROR_SUCCESS);
+    const BYTE bin[] = {0xAB, 0x00};
+    EXPECT_EQ(RegSetValueExA(key, "b2", 0, REG_BINARY, bin, sizeof bin), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    const std::string after = ReadHive();
+    EXPECT_NE(after.find("\"str\"=dword:00000028\n"), std::string::npos);
+    EXPECT_EQ(after.find("\"str\"=\"12\""), std::string::npos);
+    EXPECT_NE(after.find("\"gone\"=dword:00000002\n\"gone\"=dword:00000002\n"), std::string::npos);
+    EXPECT_NE(after.find("\"s2\"=\"x\\\"y\"\n"), std::string::npos);
+    EXPECT_NE(after.find("\"b2\"=hex:ab,00\n"), std::string::npos);
+    EXPECT_NE(after.find("\"toolong\"=dword:123456789\n"), std::string::npos);
+
+    key = Open();
+    EXPECT_EQ(QueryDword(key, "str"), 40u);
+    EXPECT_EQ(QueryDword(key, "gone"), 2u);
+    const auto s2 = QueryBytes(key, "s2", &type);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(std::string(s2.begin(), s2.end()), std::string("x\"y\0", 4));
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHive, NamesCompareWithoutRegardToCaseAndKeepTheirSpelling) {
+    WriteHive("Windows Registry Editor Version 5.00\n\n"
+              "[hkey_current_user\\SOFTWARE\\Varen-OT-U\\glimmerwing\\1.0]\n"
+              "\"INTBRDNUMCUR\"=dword:00000007\n"
+              "\"we\\\\ird \\\"name\\\"\"=dword:00000001\n");
+    DWORD disposition = 0;
+    HKEY key = Open(kKey, &disposition);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(QueryDword(key, "intBrdNumCur"), 7u);
+    EXPECT_EQ(QueryDword(key, "WE\\IRD \"NAME\""), 1u);
+    EXPECT_EQ(SetDword(key, "intbrdnumcur", 8), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "a\\b\"c", 9), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    EXPECT_EQ(ReadHive(), "Windows Registry Editor Version 5.00\n\n"
+                          "[hkey_current_user\\SOFTWARE\\Varen-OT-U\\glimmerwing\\1.0]\n"
+                          "\"INTBRDNUMCUR\"=dword:00000008\n"
+                          "\"we\\\\ird \\\"name\\\"\"=dword:00000001\n"
+                          "\"a\\\\b\\\"c\"=dword:00000009\n");
+    key = Open();
+    EXPECT_EQ(QueryDword(key, "A\\B\"C"), 9u);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHive, ReadsCrLfAndUtf16ExportsAndFilesWithoutHeader) {
+    WriteHive(std::string("Windows Registry Editor Version 5.00\r\n\r\n") + kSection +
+              "\r\n\"a\"=dword:00000001\r\n\r\n");
+    HKEY key = Open();
+    EXPECT_EQ(QueryDword(key, "a"), 1u);
+    EXPECT_EQ(SetDword(key, "b", 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\r\n\r\n") + kSection +
+                              "\r\n\"a\"=dword:00000001\r\n\"b\"=dword:00000002\r\n\r\n");
+
+    // What the registry editor writes on Windows: UTF-16LE with a byte order mark.
+    const std::string utf8 = std::string("Windows Registry Editor Version 5.00\r\n\r\n") + kSection +
+                             "\r\n\"\xC3\xA9t\xC3\xA9\"=dword:0000000c\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char32_t c : std::u32string{U"Windows Registry Editor Version 5.00\r\n\r\n"}) {
+        utf16 += static_cast<char>(c);
+        utf16 += '\0';
+    }
+    for (char c : std::string(kSection) + "\r\n\"") {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    utf16 += std::string("\xE9\0t\0\xE9\0", 6);
+    for (char c : std::string("\"=dword:0000000c\r\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    WriteHive(utf16);
+    key = Open();
+    EXPECT_EQ(QueryDword(key, "\xC3\xA9t\xC3\xA9"), 12u);
+    EXPECT_EQ(SetDword(key, "n", 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), utf8 + "\"n\"=dword:00000001\r\n");
+
+    // Stray text and no header: the text stays, the header is put in front.
+    WriteHive("stray\n");
+    key = Open();
+    EXPECT_EQ(SetDword(key, "a", 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\n\nstray\n\n") + kSection +
+                              "\n\"a\"=dword:00000001\n\n");
+}
+
+TEST_F(RegistryHive, AnUnreadableHiveIsNeverReplaced) {
+    // Not a regular file.
+    fs::create_directories(HiveFile());
+    HKEY key = reinterpret_cast<HKEY>(1);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_TRUE(fs::is_directory(HiveFile()));
+    fs::remove(HiveFile());
+
+    // Far too large to be a settings hive (a sparse file).
+    WriteHive("");
+    fs::resize_file(HiveFile(), 64u << 20);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(fs::file_size(HiveFile()), 64u << 20);
+
+    // Unreadable by the time the key is closed: the changes are dropped.
+    WriteHive(std::string("Windows Registry Editor Version 5.00\n\n") + kSection + "\n");
+    key = Open();
+    EXPECT_EQ(SetDword(key, "a", 1), ERROR_SUCCESS);
+    fs::resize_file(HiveFile(), 64u << 20);
+    EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(fs::file_size(HiveFile()), 64u << 20);
+    EXPECT_EQ(HiveDirEntries(), std::vector<std::string>{"user.reg"});
+
+    // No read permission (only effective when not running as root).
+    WriteHive("Windows Registry Editor Version 5.00\n\n; mine\n");
+    ::chmod(HiveFile().c_str(), 0);
+    if (::access(HiveFile().c_str(), R_OK) != 0) {
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_ACCESS_DENIED);
+    }
+    ::chmod(HiveFile().c_str(), 0600);
+    EXPECT_EQ(ReadHive(), "Windows Registry Editor Version 5.00\n\n; mine\n");
+}
+
+TEST_F(RegistryHive, CloseAppliesChangesToTheFileAsItIsThenAndKeepsItsMode) {
+    HKEY first = Open();
+    HKEY second = Open();
+    EXPECT_EQ(SetDword(first, "a", 1), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(second, "b", 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(first), ERROR_SUCCESS);
+    ::chmod(HiveFile().c_str(), 0640);
+    EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+                              "\n\"a\"=dword:00000001\n\"b\"=dword:00000002\n\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(HiveFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(RegistryHive, AHiveThatIsALinkIsWrittenThroughTheLink) {
+    const fs::path real = m_dir / "dotfiles" / "glimmerwing.reg";
+    fs::create_directories(real.parent_path());
+    std::ofstream(real) << "Windows Registry Editor Version 5.00\n";
+    fs::create_directories(HiveFile().parent_path());
+    fs::create_symlink(real, HiveFile());
+
+    HKEY key = Open();
+    EXPECT_EQ(SetDword(key, "a", 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_symlink(HiveFile()));
+    EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+                              "\n\"a\"=dword:00000001\n\n");
+}
+
+TEST_F(RegistryHive, BadHandlesAndArgumentsAreRefused) {
+    HKEY key = nullptr;
+    for (const char* bad : {"\\Software", "Software\\", "Software\\\\x", "Soft\nware"}) {
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, bad, 0, "", 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_INVALID_PARAMETER)
+            << bad;
+    }
+    key = Open();
+    const BYTE three[3] = {};
+    EXPECT_EQ(RegSetValueExA(key, "a", 0, REG_DWORD, three, 3), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(SetDword(key, "line\nbreak", 1), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SetDword(key, "a", 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(ReadHive().find("line"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The content generator: every file under resources/ that is made from code
+// (icon, models, images, path and placement files ...) comes from one entry of
+// the generator list. Output must be the same bytes on every run: no clock,
+// no unseeded randomness, and pixel maths kept to + - * / and sqrt so that
+// the compiler's optimisation level cannot change a rounding.
+//
+//   glimmerwing-content <resources dir>          write what differs
+//   glimmerwing-content --check <resources dir>  exit 1 listing what differs
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace content {
+
+using Bytes = std::vector<unsigned char>;
+
+// One generated file.
+struct Generator {
+    const char* fileName; // relative to the resources folder
+    Bytes (*generate)();
+};
+
+// Every generator, in a fixed order. New content adds its entry here.
+std::span<const Generator> Generators();
+
+// Generates every file and writes those whose bytes differ from what `dir`
+// holds (through a temporary file renamed into place). Messages name each
+// file written and every failure; returns false on a failure.
+bool WriteContent(const std::filesystem::path& dir, std::vector<std::string>& messages);
+
+// Generates every file in memory; returns the names of those that are
+// missing in `dir` or differ from it (empty when all match).
+std::vector<std::string> CheckContent(const std::filesystem::path& dir);
+
+// The command line (arguments after the program name); messages for the
+// user go to `out`, problems to `err`. Returns the exit code.
+int RunContentGenerator(const std::vector<std::string>& args, std::vector<std::string>& out,
+                        std::vector<std::string>& err);
+
+// ---------------------------------------------------------------------------
+// Building blocks shared by image content.
+
+// A straight-alpha colour with channels 0..1.
+struct Colour {
+    double r = 0, g = 0, b = 0, a = 0;
+};
+
+// An image of 8-bit channels, rows top to bottom.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgba; // R, G, B, A per pixel
+
+    Image() = default;
+    Image(int w, int h)
+        : width(w), height(h), rgba(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4) {}
+    void Set(int x, int y, Colour c);
+};
+
+// Channel 0..1 to 0..255, rounded, clamped.
+std::uint8_t ToByte(double v);
+
+// An .ico file holding the images (each 1..256 pixels wide) as uncompressed
+// 32-bit BGRA DIBs with their AND masks (set where alpha < 128).
+Bytes EncodeIco(std::span<const Image> images);
+
+// The program icon (resource 156): a bird in flight, 32 x 32 and 48 x 48.
+Image RenderBirdIcon(int size);
+Bytes MakeIcon();
+
+} // namespace content
