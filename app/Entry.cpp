@@ -1,5 +1,6 @@
 #include "app/Entry.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/FrameTimer.h"
@@ -122,7 +123,11 @@ int RunScreenSaver() {
     FrameTimer(TIMER_START);
     RunCleanup cleanup(mutex);
 
-    if (!hwnd || !Initiate(hwnd)) return kExitStartFailed;
+    if (!hwnd) {
+        std::fputs("glimmerwing: the saver window could not be created (no display?)\n", stderr);
+        return kExitStartFailed;
+    }
+    if (!Initiate(hwnd)) return kExitStartFailed;
 
     GetCursorPos(&g_ptCursor);
     MSG msg{};

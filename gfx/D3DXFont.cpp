@@ -153,8 +153,10 @@ HRESULT D3DXFont::Create(Direct3DDevice8* device, HFONT font) {
     std::vector<std::pair<int, int>> positions(m_Glyphs.size());
     for (int c = kFirstChar; c <= kLastChar; ++c) {
         const auto i = static_cast<std::size_t>(c - kFirstChar);
-        if (FT_Load_Char(face, static_cast<FT_ULong>(c), FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) continue;
+        if (FT_Load_Char(face, static_cast<FT_ULong>(c), FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL | FT_LOAD_NO_BITMAP) != 0)
+            continue;
         FT_GlyphSlot slot = face->glyph;
+        if (slot->bitmap.pixel_mode != FT_PIXEL_MODE_GRAY) continue;  // only 8-bit coverage is copied
         Glyph& g = m_Glyphs[i];
         g.width = static_cast<int>(slot->bitmap.width);
         g.height = static_cast<int>(slot->bitmap.rows);
@@ -324,6 +326,7 @@ int D3DXFont::DrawTextA(const char* text, int count, RECT* rect, DWORD format, D
         }
         glDisable(GL_DEPTH_TEST);
         glDisable(GL_CULL_FACE);
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         glDepthMask(GL_FALSE);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         glEnable(GL_BLEND);
@@ -336,6 +339,7 @@ int D3DXFont::DrawTextA(const char* text, int count, RECT* rect, DWORD format, D
                     static_cast<float>((color >> 24) & 0xFF) / 255.0f);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, m_glTexture);
+        glBindSampler(0, 0);  // the atlas's own filtering, not a stage's sampler
         glBindVertexArray(m_glVertexArray);
         glBindBuffer(GL_ARRAY_BUFFER, m_glBuffer);
         glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(sizeof(Vertex) * 6 * static_cast<std::size_t>(quads)),

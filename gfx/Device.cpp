@@ -367,11 +367,26 @@ HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
         next.BackBufferHeight = static_cast<UINT>(h);
     }
     if (next.Windowed && next.BackBufferFormat == D3DFMT_UNKNOWN) next.BackBufferFormat = D3DFMT_X8R8G8B8;
+    if (next.BackBufferWidth == 0 || next.BackBufferHeight == 0 || next.BackBufferWidth > 16384 ||
+        next.BackBufferHeight > 16384 || !IsBackBufferFormat(next.BackBufferFormat) ||
+        (next.EnableAutoDepthStencil && next.AutoDepthStencilFormat != D3DFMT_D16)) {
+        // As in Direct3D, a failed reset leaves the device lost until a reset
+        // with usable parameters.
+        m_bLost = true;
+        m_bLostResettable = true;
+        return D3DERR_INVALIDCALL;
+    }
     SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
     DestroyBackBuffer();
     m_Params = next;
     const HRESULT hr = CreateBackBuffer();
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        // Without a back buffer the device cannot present: it stays lost
+        // until a reset succeeds.
+        m_bLost = true;
+        m_bLostResettable = true;
+        return hr;
+    }
     // A reset device starts again from the default states.
     SetDefaultStates();
     m_bInScene = false;
@@ -424,7 +439,8 @@ HRESULT Direct3DDevice8::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* ma
 
 HRESULT Direct3DDevice8::SetViewport(const D3DVIEWPORT8* viewport) {
     if (!viewport || viewport->Width == 0 || viewport->Height == 0 ||
-        viewport->X + viewport->Width > m_nBackWidth || viewport->Y + viewport->Height > m_nBackHeight)
+        std::uint64_t{viewport->X} + viewport->Width > m_nBackWidth ||
+        std::uint64_t{viewport->Y} + viewport->Height > m_nBackHeight)
         return D3DERR_INVALIDCALL;
     m_Viewport = *viewport;
     return D3D_OK;

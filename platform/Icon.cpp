@@ -212,6 +212,11 @@ bool DecodeIcon(std::span<const unsigned char> ico, int preferredSize, IconImage
 }
 
 HICON LoadIconA(HINSTANCE instance, const char* name) {
+    // A null instance asks for one of the system's predefined icons, which we
+    // do not have.
+    if (instance == nullptr) {
+        return nullptr;
+    }
     HRSRC found = FindResourceA(instance, name, RT_ICON);
     HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;

@@ -146,8 +146,11 @@ HINSTANCE GetModuleHandleA(const char* moduleName) {
     return moduleName == nullptr ? kProgramModule : nullptr;
 }
 
+// A null module is the program itself, as in Win32; any other module is unknown.
+static bool IsProgramModule(HMODULE module) { return module == nullptr || module == kProgramModule; }
+
 HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
-    if (module == nullptr || name == nullptr || type == nullptr) {
+    if (!IsProgramModule(module) || name == nullptr || type == nullptr) {
         return nullptr;
     }
     Key nameKey = MakeKey(name);
@@ -161,7 +164,7 @@ HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
 }
 
 HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
-    if (module == nullptr) {
+    if (!IsProgramModule(module)) {
         return nullptr;
     }
     const ResourceEntry* entry = EntryFromHandle(resource);
@@ -177,7 +180,7 @@ const void* LockResource(HGLOBAL data) {
 }
 
 DWORD SizeofResource(HMODULE module, HRSRC resource) {
-    if (module == nullptr) {
+    if (!IsProgramModule(module)) {
         return 0;
     }
     const ResourceEntry* entry = EntryFromHandle(resource);

@@ -28,17 +28,20 @@ struct WindowClass {
     WNDCLASSA wc;
 };
 
-// SDL's video subsystem, started on first use and shut down at exit.
+// SDL's video subsystem, started on first use. It is left running at exit:
+// the process's end closes the display connection, and quitting SDL would
+// unload the OpenGL driver while its memory is still counted as ours.
 class Video {
 public:
-    ~Video() {
-        if (m_bStarted) SDL_Quit();
-    }
     bool Start() {
         if (m_bStarted) return true;
         if (m_bFailed) return false;
         SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        // Only a real display will do: without one SDL would fall back to an
+        // off-screen driver, and a saver nobody can see is no saver.
+        // SDL_VIDEODRIVER in the environment still wins.
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             m_bFailed = true;
             return false;

@@ -81,7 +81,10 @@ TEST_F(ResourcesTest, LoadLockAndSize) {
 }
 
 TEST_F(ResourcesTest, NullAndForeignHandlesGiveNothing) {
-    EXPECT_EQ(FindResourceA(nullptr, "CLOCK.FPP", "MISC"), nullptr);
+    // A null module means the program itself.
+    EXPECT_EQ(FindResourceA(nullptr, "CLOCK.FPP", "MISC"), FindResourceA(m_module, "CLOCK.FPP", "MISC"));
+    auto* foreign = reinterpret_cast<HMODULE>(std::uintptr_t{0x10000000});
+    EXPECT_EQ(FindResourceA(foreign, "CLOCK.FPP", "MISC"), nullptr);
     EXPECT_EQ(FindResourceA(m_module, nullptr, "MISC"), nullptr);
     EXPECT_EQ(FindResourceA(m_module, "CLOCK.FPP", nullptr), nullptr);
     EXPECT_EQ(LoadResource(m_module, nullptr), nullptr);
@@ -90,7 +93,7 @@ TEST_F(ResourcesTest, NullAndForeignHandlesGiveNothing) {
 
     HRSRC found = FindResourceA(m_module, "CLOCK.FPP", "MISC");
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(LoadResource(nullptr, found), nullptr);
+    EXPECT_EQ(LoadResource(foreign, found), nullptr);
     // A handle that is not an entry of the table is refused, not followed.
     int notAnEntry = 0;
     auto* bogus = reinterpret_cast<HRSRC>(&notAnEntry);

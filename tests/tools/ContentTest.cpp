@@ -122,6 +122,8 @@ TEST(ContentTest, IconHoldsTwoMaskedSizesOfABirdOnTransparent) {
             if ((px >> 24) == 255) {
                 ++opaque;
                 pale += (b >= 220 && r >= 170 && b >= r) ? 1 : 0;
+            }
+            if ((px >> 24) >= 128) {
                 dark += (r + g + b < 200) ? 1 : 0;
             }
         }
@@ -130,7 +132,7 @@ TEST(ContentTest, IconHoldsTwoMaskedSizesOfABirdOnTransparent) {
         EXPECT_GT(opaque, size * size / 6);
         EXPECT_LT(opaque, size * size / 2);
         EXPECT_GT(pale, opaque / 3);
-        EXPECT_GT(dark, size);
+        EXPECT_GT(dark, 2 * size);
     }
 
     // The AND mask marks exactly the pixels under half opacity, so that a

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <system_error>
 #include <unistd.h>
 
@@ -260,28 +261,44 @@ Image RenderBirdIcon(int size) {
     const double outlineFade = 0.9;                       // pixels of soft edge beyond it
     const double rimWidth = size >= 48 ? 1.2 : 0.9;
 
+    // Distance from the silhouette in pixels (negative inside).
+    auto distance = [&](Vec2 icon) {
+        Vec2 q = (icon - centre) * (1.0 / birdScale);
+        return bird.Distance({Dot(q, right), Dot(q, heading)}) * pixelsPerUnit;
+    };
+    auto shade = [&](double d, double y) {
+        Colour c;
+        if (d <= 0.0) {
+            Colour fill = Mix(bottom, top, Clamp01((y + 0.6) / 1.2));
+            c = d <= -rimWidth ? fill : Mix(rim, fill, -d / rimWidth);
+        } else if (d < outlineWidth + outlineFade) {
+            c = outline;
+            if (d > outlineWidth) {
+                c.a = 1.0 - (d - outlineWidth) / outlineFade;
+            }
+        }
+        return c;
+    };
+
     constexpr int kSub = 16; // samples per pixel along each axis
+    // Pixels whose centre lies this far beyond the outline or inside the rim
+    // are wholly outside or wholly fill: no need to measure every sample.
+    constexpr double kMargin = 1.5;
     Image image(size, size);
     for (int py = 0; py < size; ++py) {
         for (int px = 0; px < size; ++px) {
+            const double centreDistance =
+                distance({((px + 0.5) / size) * 2.0 - 1.0, 1.0 - ((py + 0.5) / size) * 2.0});
+            if (centreDistance > outlineWidth + outlineFade + kMargin) {
+                continue; // transparent
+            }
+            const bool interior = centreDistance < -(rimWidth + kMargin);
             double sumA = 0, sumR = 0, sumG = 0, sumB = 0;
             for (int sy = 0; sy < kSub; ++sy) {
                 for (int sx = 0; sx < kSub; ++sx) {
                     Vec2 icon{((px + (sx + 0.5) / kSub) / size) * 2.0 - 1.0,
                               1.0 - ((py + (sy + 0.5) / kSub) / size) * 2.0};
-                    Vec2 q = (icon - centre) * (1.0 / birdScale);
-                    Vec2 local{Dot(q, right), Dot(q, heading)};
-                    double d = bird.Distance(local) * pixelsPerUnit;
-                    Colour c;
-                    if (d <= 0.0) {
-                        Colour fill = Mix(bottom, top, Clamp01((icon.y + 0.6) / 1.2));
-                        c = Mix(rim, fill, Clamp01(-d / rimWidth));
-                    } else if (d < outlineWidth + outlineFade) {
-                        c = outline;
-                        if (d > outlineWidth) {
-                            c.a = 1.0 - (d - outlineWidth) / outlineFade;
-                        }
-                    }
+                    Colour c = shade(interior ? -rimWidth : distance(icon), icon.y);
                     sumA += c.a;
                     sumR += c.r * c.a;
                     sumG += c.g * c.a;
@@ -303,21 +320,102 @@ Bytes MakeIcon() {
     return EncodeIco(images);
 }
 
+Bytes EncodeBmp24(const Image& image) {
+    const auto w = static_cast<std::size_t>(image.width);
+    const auto h = static_cast<std::size_t>(image.height);
+    const std::size_t stride = (w * 3 + 3) / 4 * 4;
+    const auto dataSize = static_cast<std::uint32_t>(stride * h);
+    Bytes out;
+    // BITMAPFILEHEADER
+    out.push_back('B');
+    out.push_back('M');
+    Put32(out, 14 + 40 + dataSize); // bfSize
+    Put32(out, 0);                  // reserved
+    Put32(out, 14 + 40);            // bfOffBits
+    // BITMAPINFOHEADER
+    Put32(out, 40);
+    Put32(out, static_cast<std::uint32_t>(w));
+    Put32(out, static_cast<std::uint32_t>(h)); // positive: bottom row first
+    Put16(out, 1);                             // planes
+    Put16(out, 24);                            // bits per pixel
+    Put32(out, 0);                             // BI_RGB
+    Put32(out, dataSize);
+    Put32(out, 2835); // 72 dpi
+    Put32(out, 2835);
+    Put32(out, 0);
+    Put32(out, 0);
+    for (std::size_t row = h; row-- > 0;) {
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::uint8_t* px = &image.rgba[(row * w + x) * 4];
+            out.insert(out.end(), {px[2], px[1], px[0]});
+        }
+        out.insert(out.end(), stride - w * 3, 0);
+    }
+    return out;
+}
+
+std::uint8_t ToonRampGrey(int column) {
+    struct Band {
+        int last;
+        std::uint8_t grey;
+    };
+    // Black rim, a dark band, the terminator band and three lit bands.
+    static constexpr Band kBands[] = {
+        {17, 0},    {18, 22},   {19, 40},  {20, 38},  {44, 35},  {45, 31},  {46, 26},  {47, 53},
+        {48, 98},   {50, 131},  {51, 132}, {65, 131}, {85, 202}, {109, 229}, {127, 253},
+    };
+    for (const Band& band : kBands) {
+        if (column <= band.last) {
+            return band.grey;
+        }
+    }
+    return kBands[std::size(kBands) - 1].grey;
+}
+
+Bytes MakeToonRamp() {
+    constexpr int kSize = 128;
+    Image image(kSize, kSize);
+    for (int y = 0; y < kSize; ++y) {
+        for (int x = 0; x < kSize; ++x) {
+            const std::uint8_t g = ToonRampGrey(x);
+            std::uint8_t* px = &image.rgba[(static_cast<std::size_t>(y) * kSize + x) * 4];
+            px[0] = px[1] = px[2] = g;
+            px[3] = 255;
+        }
+    }
+    return EncodeBmp24(image);
+}
+
 // ---------------------------------------------------------------------------
 // The list and the command line
 
 std::span<const Generator> Generators() {
     static constexpr Generator kGenerators[] = {
         {"glimmerwing.ico", &MakeIcon},
+        {"TOONTOON.BMP", &MakeToonRamp},
     };
     return kGenerators;
 }
+
+namespace {
+
+// Generators are pure, so each runs once per process.
+const Bytes& Generated(const Generator& gen) {
+    static std::map<const Generator*, Bytes> cache;
+    auto it = cache.find(&gen);
+    if (it == cache.end()) {
+        it = cache.emplace(&gen, gen.generate()).first;
+    }
+    return it->second;
+}
+
+} // namespace
 
 bool WriteContent(const fs::path& dir, std::vector<std::string>& messages) {
     bool ok = true;
     for (const Generator& gen : Generators()) {
         const fs::path path = dir / gen.fileName;
-        const Bytes bytes = gen.generate();
+        const Bytes& bytes = Generated(gen);
         Bytes existing;
         if (ReadFile(path, existing) && existing == bytes) {
             continue;
@@ -337,7 +435,7 @@ std::vector<std::string> CheckContent(const fs::path& dir) {
     std::vector<std::string> differing;
     for (const Generator& gen : Generators()) {
         Bytes existing;
-        if (!ReadFile(dir / gen.fileName, existing) || existing != gen.generate()) {
+        if (!ReadFile(dir / gen.fileName, existing) || existing != Generated(gen)) {
             differing.emplace_back(gen.fileName);
         }
     }

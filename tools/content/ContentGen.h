@@ -72,4 +72,13 @@ Bytes EncodeIco(std::span<const Image> images);
 Image RenderBirdIcon(int size);
 Bytes MakeIcon();
 
+// An uncompressed 24-bit BMP (BITMAPFILEHEADER + BITMAPINFOHEADER, bottom row
+// first, rows padded to 4 bytes); alpha is dropped.
+Bytes EncodeBmp24(const Image& image);
+
+// The toon ramp TOONTOON.BMP: 128 x 128, every row the same bands of grey;
+// ToonRampGrey gives the grey of a column (0..127).
+std::uint8_t ToonRampGrey(int column);
+Bytes MakeToonRamp();
+
 } // namespace content

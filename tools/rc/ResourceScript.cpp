@@ -391,12 +391,8 @@ private:
             }
         }
         Token file = m_tok;
-        if (file.kind == TokenKind::Word && (Upper(file.text) == "BEGIN")) {
-            Fail(file.line, "inline data for " + name.text + " " + type.text +
-                                " is not supported; name a file instead");
-            return;
-        }
-        if (file.kind == TokenKind::Punct && file.text == "{") {
+        if ((file.kind == TokenKind::Word && Upper(file.text) == "BEGIN") ||
+            (file.kind == TokenKind::Punct && file.text == "{")) {
             Fail(file.line, "inline data for " + name.text + " " + type.text +
                                 " is not supported; name a file instead");
             return;
@@ -615,7 +611,7 @@ bool CompileResourceScript(const ResourceScript& script, const fs::path& tablePa
              << "    .hidden " << symbol << "\n"
              << "    .type " << symbol << ", %object\n"
              << symbol << ":\n";
-        if (!res.file.empty()) {
+        if (!res.file.empty() && !bytes.empty()) {
             // The byte count keeps the blob and the table's size in step: a
             // file that shrank since makes the assembler fail instead.
             data << "    .incbin " << AsmString(res.file.string()) << ", 0, " << bytes.size()

@@ -1,0 +1,564 @@
+// Start-up and shutdown on a real window, and the frame: time step, keys,
+// frame-rate text, presentation and the lost device.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Camera.h"
+#include "app/Entry.h"
+#include "app/ErrLog.h"
+#include "app/Frame.h"
+#include "app/FrameTimer.h"
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "platform/Clock.h"
+#include "platform/Gdi.h"
+#include "platform/Input.h"
+#include "platform/SystemDir.h"
+#include "platform/Window.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+constexpr std::int64_t kClockStart = 50'000 * kMs;
+constexpr const char* kVariables[] = {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                      "GLIMMERWING_SOFTWARE_VERTEX"};
+constexpr const char* kTestClass = "GlimmerwingStartupTest";
+constexpr D3DCOLOR kBlue50 = 0xFF000032;
+constexpr D3DCOLOR kBlack = 0xFF000000;
+
+// The lines of a device start-up that got as far as creating the device.
+constexpr const char* kD3DLines =
+    "InitiateD3D...\n"
+    "\tDirect3DCreate8...\n"
+    "\tGetAdapterDisplayMode...\n"
+    "\tChecking VertexShaderVersion...\n"
+    "\tCreateDevice...\n";
+
+float DwordToFloat(DWORD v) {
+    float f = 0.0f;
+    static_assert(sizeof f == sizeof v);
+    std::memcpy(&f, &v, sizeof f);
+    return f;
+}
+
+DWORD RenderState(D3DRENDERSTATETYPE state) {
+    DWORD v = 0xDEADBEEF;
+    EXPECT_EQ(g_pd3dDevice->GetRenderState(state, &v), D3D_OK);
+    return v;
+}
+
+DWORD StageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
+    DWORD v = 0xDEADBEEF;
+    EXPECT_EQ(g_pd3dDevice->GetTextureStageState(stage, type, &v), D3D_OK);
+    return v;
+}
+
+std::vector<MSG> TakeMessages() {
+    std::vector<MSG> messages;
+    MSG msg{};
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) messages.push_back(msg);
+    return messages;
+}
+
+int CloseRequests(HWND hwnd) {
+    int n = 0;
+    for (const MSG& m : TakeMessages())
+        if (m.message == WM_CLOSE && m.hwnd == hwnd) ++n;
+    return n;
+}
+
+unsigned Red(std::uint32_t p) { return (p >> 16) & 0xFF; }
+unsigned Green(std::uint32_t p) { return (p >> 8) & 0xFF; }
+unsigned Blue(std::uint32_t p) { return p & 0xFF; }
+
+// Private directories, a fake clock with a started frame timer, windowed mode
+// and fresh settings for every case; the device and windows are gone after it.
+class StartupFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : kVariables) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
+        }
+        std::string templ = (fs::temp_directory_path() / "gw-startup-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+        for (const char* sub : {"run", "config", "state"}) fs::create_directories(m_dir / sub);
+        ::setenv("HOME", m_dir.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
+        ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
+        g_ErrLog.SetDirectoryForTesting((m_dir / "state" / "glimmerwing").c_str());
+        g_ErrLog.ClearForTesting();
+
+        g_bWindowed = 1;
+        g_Settings = Settings{};
+        platform::ResetWindowingForTesting();
+        platform::ClearKeyStatesForTesting();
+        platform::UseFakeClock(kClockStart);
+        FrameTimerResetForTesting();
+        FrameTimer(TIMER_START);
+        ResetFrameRateForTesting();
+
+        if (!platform::EnsureVideo()) GTEST_SKIP() << "no display";
+        WNDCLASSA wc{};
+        wc.style = CS_OWNDC;
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kTestClass;
+        RegisterClassA(&wc);
+    }
+
+    void TearDown() override {
+        Terminate();
+        for (HWND hwnd : m_windows)
+            if (IsWindow(hwnd)) DestroyWindow(hwnd);
+        g_bWindowed = 0;
+        g_Settings = Settings{};
+        g_ErrLog.ClearForTesting();
+        platform::ResetWindowingForTesting();
+        platform::ClearKeyStatesForTesting();
+        FrameTimerResetForTesting();
+        ResetFrameRateForTesting();
+        platform::UseRealClock();
+        for (std::size_t i = 0; i < m_saved.size(); ++i) {
+            if (m_saved[i]) ::setenv(kVariables[i], m_saved[i]->c_str(), 1);
+            else ::unsetenv(kVariables[i]);
+        }
+        g_ErrLog.SetDirectoryForTesting(platform::SystemDirectoryPath().c_str());
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    HWND MakeWindow() {
+        HWND hwnd = CreateWindowExA(0, kTestClass, "test", WS_CAPTION | WS_SYSMENU, 0, 0, 640, 480, nullptr,
+                                    nullptr, nullptr, nullptr);
+        if (hwnd) m_windows.push_back(hwnd);
+        return hwnd;
+    }
+
+    // A started saver on a fresh 640 x 480 window.
+    HWND Start() {
+        HWND hwnd = MakeWindow();
+        EXPECT_NE(hwnd, nullptr);
+        EXPECT_EQ(Initiate(hwnd), 1) << g_ErrLog.Text();
+        return hwnd;
+    }
+
+    // Brings the process back to "before start-up" between runs of one case.
+    void Restart() {
+        Terminate();
+        g_ErrLog.ClearForTesting();
+        g_Settings = Settings{};
+    }
+
+    fs::path HiveFile() const { return m_dir / "config" / "glimmerwing" / "user.reg"; }
+    fs::path LogDirectory() const { return m_dir / "state" / "glimmerwing"; }
+    fs::path LogFile() const { return LogDirectory() / ErrLog::kFileName; }
+
+    void WriteHive(const std::string& values) const {
+        fs::create_directories(HiveFile().parent_path());
+        std::ofstream(HiveFile(), std::ios::binary)
+            << "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]\n"
+            << values;
+    }
+    void WriteSetting(const char* name, int value) const {
+        char line[96];
+        std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name, static_cast<unsigned>(value));
+        WriteHive(line);
+    }
+    static std::string ReadFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    static std::vector<std::uint32_t> Pixels() {
+        std::vector<std::uint32_t> pixels;
+        EXPECT_TRUE(g_pd3dDevice->ReadBackBuffer(pixels));
+        return pixels;
+    }
+    static std::uint32_t Pixel(const std::vector<std::uint32_t>& pixels, int x, int y) {
+        return pixels[static_cast<std::size_t>(y) * g_pd3dDevice->BackBufferWidth() + static_cast<std::size_t>(x)];
+    }
+
+    fs::path m_dir;
+    std::vector<std::optional<std::string>> m_saved;
+    std::vector<HWND> m_windows;
+};
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+using Startup = StartupFixture;
+
+TEST_F(Startup, RunsTheStagesInOrderAndLeavesNoLogFile) {
+    Start();
+    const std::string log = g_ErrLog.Text();
+    EXPECT_EQ(log.rfind(std::string(kD3DLines) + "InitiateRenderer...\nInitiateObjects...\n", 0), 0u) << log;
+    const std::string tail = "InitiateFont...\nInitiate3DFont...\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+    EXPECT_EQ(log.find("Failed"), std::string::npos);
+    EXPECT_FALSE(fs::exists(LogDirectory()));  // a good start leaves no trace
+
+    EXPECT_EQ(g_bInitialized, 1);
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    ASSERT_NE(g_pFont, nullptr);
+    EXPECT_FALSE(g_pd3dDevice->IsSoftwareVertexProcessing());
+    EXPECT_GE(g_d3dCaps.VertexShaderVersion, D3DVS_VERSION(1, 1));
+
+    const FontDescription* font = DescribeFont(g_hFont);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->requestedFace, "Lucida Console");
+    EXPECT_EQ(font->weight, 600);
+    EXPECT_TRUE(font->underline);
+    EXPECT_FALSE(font->italic);
+    EXPECT_FALSE(font->strikeOut);
+}
+
+TEST_F(Startup, DeviceWithoutVertexProgramsStartsWithSoftwareProcessing) {
+    ::setenv("GLIMMERWING_SOFTWARE_VERTEX", "1", 1);
+    Start();
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    EXPECT_TRUE(g_pd3dDevice->IsSoftwareVertexProcessing());
+    EXPECT_EQ(g_d3dCaps.VertexShaderVersion, 0u);
+}
+
+TEST_F(Startup, FullScreenBackBufferFollowsDisplayMode) {
+    g_bWindowed = 0;
+    struct Case {
+        int mode;
+        UINT width, height;
+    };
+    for (const Case c : {Case{0, 640, 480}, Case{1, 640, 480}, Case{7, 640, 480}, Case{9, 640, 480},
+                         Case{-1, 640, 480}, Case{2, 800, 600}, Case{3, 1024, 768}}) {
+        SCOPED_TRACE(c.mode);
+        WriteSetting("intDisMod", c.mode);
+        Start();
+        EXPECT_EQ(g_dwScreenWidth, c.width);
+        EXPECT_EQ(g_dwScreenHeight, c.height);
+        ASSERT_NE(g_pd3dDevice, nullptr);
+        EXPECT_EQ(g_pd3dDevice->BackBufferWidth(), c.width);
+        EXPECT_EQ(g_pd3dDevice->BackBufferHeight(), c.height);
+        EXPECT_EQ(g_d3dpp.Windowed, 0);
+        EXPECT_EQ(g_d3dpp.BackBufferFormat, D3DFMT_X8R8G8B8);  // the first format the adapter accepts
+        EXPECT_EQ(g_d3dpp.AutoDepthStencilFormat, D3DFMT_D16);
+        Restart();
+    }
+}
+
+TEST_F(Startup, WindowedBackBufferIgnoresDisplayMode) {
+    WriteSetting("intDisMod", 3);
+    Start();
+    EXPECT_EQ(g_dwScreenWidth, 1024u);
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    EXPECT_EQ(g_pd3dDevice->BackBufferWidth(), 640u);
+    EXPECT_EQ(g_pd3dDevice->BackBufferHeight(), 480u);
+    EXPECT_EQ(g_d3dpp.Windowed, 1);
+    D3DDISPLAYMODE mode{};
+    ASSERT_EQ(g_pD3D->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode), D3D_OK);
+    EXPECT_EQ(g_d3dpp.BackBufferFormat, mode.Format);
+}
+
+TEST_F(Startup, ColourSettingChoosesClearAndFogColour) {
+    for (const auto& [setting, colour] : {std::pair{0, kBlack}, std::pair{1, kBlue50}, std::pair{5, kBlue50}}) {
+        SCOPED_TRACE(setting);
+        WriteSetting("intChkCol", setting);
+        HWND hwnd = Start();
+        EXPECT_EQ(g_dwClearColor, colour);
+        Tick(hwnd);
+        const std::vector<std::uint32_t> pixels = Pixels();
+        EXPECT_EQ(Pixel(pixels, 320, 240), colour);
+        EXPECT_EQ(Pixel(pixels, 639, 479), colour);
+        EXPECT_EQ(RenderState(D3DRS_FOGCOLOR), colour);
+        Restart();
+    }
+}
+
+TEST_F(Startup, AspectSettingShapesTheProjection) {
+    const float yScale = 1.0f / std::tan(D3DX_PI / 7.0f);
+    for (const auto& [setting, aspect] : {std::pair{0, 4.0f / 3.0f}, std::pair{1, 16.0f / 9.0f},
+                                          std::pair{3, 16.0f / 9.0f}}) {
+        SCOPED_TRACE(setting);
+        WriteSetting("intAspMod", setting);
+        Start();
+        EXPECT_FLOAT_EQ(g_fAspect, aspect);
+        D3DMATRIX proj{};
+        ASSERT_EQ(g_pd3dDevice->GetTransform(D3DTS_PROJECTION, &proj), D3D_OK);
+        EXPECT_NEAR(proj.m[1][1], yScale, 1e-4f);
+        EXPECT_NEAR(proj.m[0][0], yScale / aspect, 1e-4f);
+        EXPECT_NEAR(proj.m[2][2], 17500.0f / 17499.0f, 1e-5f);  // near 1, far at the fog end
+        EXPECT_NEAR(proj.m[3][2], -17500.0f / 17499.0f, 1e-5f);
+        EXPECT_EQ(proj.m[2][3], 1.0f);
+        EXPECT_EQ(RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(TRUE));
+        EXPECT_EQ(RenderState(D3DRS_FOGVERTEXMODE), static_cast<DWORD>(D3DFOG_LINEAR));
+        EXPECT_EQ(DwordToFloat(RenderState(D3DRS_FOGSTART)), 0.0f);
+        EXPECT_EQ(DwordToFloat(RenderState(D3DRS_FOGEND)), 17500.0f);
+        const D3DXVECTOR3 eye = g_Camera.GetPosition();
+        EXPECT_EQ(eye, D3DXVECTOR3(2500.0f, 750.0f, -1500.0f));
+        Restart();
+    }
+}
+
+TEST_F(Startup, FailedDeviceCreationWritesTheLog) {
+    // A window that is gone cannot carry a device.
+    HWND hwnd = MakeWindow();
+    ASSERT_NE(hwnd, nullptr);
+    DestroyWindow(hwnd);
+
+    EXPECT_EQ(Initiate(hwnd), 0);
+    char failed[32];
+    std::snprintf(failed, sizeof failed, "\tFailed hr=%x\n", static_cast<unsigned>(D3DERR_INVALIDCALL));
+    const std::string expected = std::string(kD3DLines) + failed + "Failed\n";
+    EXPECT_EQ(std::string(failed), "\tFailed hr=8876086c\n");
+    EXPECT_EQ(g_ErrLog.Text(), expected);
+    ASSERT_TRUE(fs::exists(LogFile()));
+    EXPECT_EQ(ReadFile(LogFile()), expected);
+
+    EXPECT_EQ(g_bInitialized, 0);
+    EXPECT_EQ(g_pd3dDevice, nullptr);
+    EXPECT_EQ(InitiateRenderer(hwnd), E_FAIL);
+    EXPECT_EQ(InitiateObjects(hwnd), E_FAIL);
+
+    // No frame runs after a failed start, not even for Escape.
+    platform::SetKeyStateForTesting(VK_ESCAPE, true);
+    Tick(hwnd);
+    EXPECT_EQ(CloseRequests(hwnd), 0);
+
+    Terminate();
+    EXPECT_EQ(g_pD3D, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown
+
+using Shutdown = StartupFixture;
+
+TEST_F(Shutdown, SettingsThatWereNeverLoadedAreNotWritten) {
+    WriteHive("\"intBrdNumCur\"=dword:00000031\n\"Unknown\"=\"kept\"\n");
+    const std::string before = ReadFile(HiveFile());
+    g_Settings.intBrdNumCur = 5;
+    Terminate();
+    EXPECT_EQ(ReadFile(HiveFile()), before);
+}
+
+TEST_F(Shutdown, LoadedSettingsAreWrittenBackAndEverythingReleased) {
+    WriteHive("\"intChkCol\"=dword:00000001\n\"Unknown\"=\"kept\"\n");
+    HWND hwnd = Start();
+    EXPECT_EQ(g_Settings.intChkCol, 1);
+    g_Settings.intBrdNumCur = 42;
+    Terminate();
+
+    const std::string hive = ReadFile(HiveFile());
+    EXPECT_NE(hive.find("\"intBrdNumCur\"=dword:0000002a"), std::string::npos) << hive;
+    EXPECT_NE(hive.find("\"intChkCol\"=dword:00000001"), std::string::npos) << hive;
+    EXPECT_NE(hive.find("\"Unknown\"=\"kept\""), std::string::npos) << hive;
+
+    EXPECT_EQ(g_bInitialized, 0);
+    EXPECT_EQ(g_pFont, nullptr);
+    EXPECT_EQ(g_hFont, nullptr);
+    EXPECT_EQ(g_pd3dDevice, nullptr);
+    EXPECT_EQ(g_pD3D, nullptr);
+
+    // A tick after shutdown does nothing; a second shutdown is harmless.
+    platform::SetKeyStateForTesting(VK_ESCAPE, true);
+    Tick(hwnd);
+    EXPECT_EQ(CloseRequests(hwnd), 0);
+    Terminate();
+}
+
+// ---------------------------------------------------------------------------
+// Frame
+
+using Frame = StartupFixture;
+
+TEST_F(Frame, TimeStepIsCappedAtThirtyMilliseconds) {
+    HWND hwnd = Start();
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    Tick(hwnd);
+    EXPECT_EQ(g_fElapsedTime, 0.0f);
+    platform::AdvanceFakeClock(100 * kMs);
+    Tick(hwnd);
+    EXPECT_FLOAT_EQ(g_fElapsedTime, 0.03f);
+    platform::AdvanceFakeClock(20 * kMs);
+    Tick(hwnd);
+    EXPECT_NEAR(g_fElapsedTime, 0.02f, 1e-6f);
+    platform::AdvanceFakeClock(5000 * kMs);
+    Tick(hwnd);
+    EXPECT_FLOAT_EQ(g_fElapsedTime, 0.03f);
+    EXPECT_EQ(g_pd3dDevice->PresentCount(), 4u);
+}
+
+TEST_F(Frame, ReadKeysMapsEachKeyToItsField) {
+    const int keys[] = {'W', 'S', 'D', 'A', 'E', 'Q', VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_PRIOR, VK_NEXT,
+                        VK_ESCAPE};
+    DWORD KeyState::*const fields[] = {&KeyState::bW,    &KeyState::bS,      &KeyState::bD,       &KeyState::bA,
+                                       &KeyState::bE,    &KeyState::bQ,      &KeyState::bUp,      &KeyState::bDown,
+                                       &KeyState::bLeft, &KeyState::bRight,  &KeyState::bPageUp,  &KeyState::bPageDown,
+                                       &KeyState::bEscape};
+    for (std::size_t down = 0; down < std::size(keys); ++down) {
+        for (int key : keys) platform::SetKeyStateForTesting(key, false);
+        platform::SetKeyStateForTesting(keys[down], true);
+        ReadKeys();
+        for (std::size_t i = 0; i < std::size(fields); ++i)
+            EXPECT_EQ(g_Keys.*fields[i], i == down ? 1u : 0u) << "key " << keys[down] << ", field " << i;
+    }
+    for (int key : keys) platform::SetKeyStateForTesting(key, true);
+    ReadKeys();
+    for (auto field : fields) EXPECT_EQ(g_Keys.*field, 1u);
+    for (int key : keys) platform::SetKeyStateForTesting(key, false);
+    ReadKeys();
+    for (auto field : fields) EXPECT_EQ(g_Keys.*field, 0u);
+}
+
+TEST_F(Frame, EscapeClosesAWindowedRun) {
+    HWND hwnd = Start();
+    TakeMessages();
+    platform::SetKeyStateForTesting('W', true);
+    Tick(hwnd);
+    EXPECT_EQ(CloseRequests(hwnd), 0);
+    platform::SetKeyStateForTesting(VK_ESCAPE, true);
+    Tick(hwnd);
+    EXPECT_EQ(g_Keys.bEscape, 1u);
+    EXPECT_EQ(CloseRequests(hwnd), 1);
+    EXPECT_TRUE(IsWindow(hwnd));  // the close goes through the queue
+}
+
+TEST_F(Frame, RateTextIsRefreshedAfterEachSecond) {
+    HWND hwnd = Start();
+    EXPECT_STREQ(FrameRateText(), " 0.00 ");
+    Tick(hwnd);  // t = 0
+    EXPECT_STREQ(FrameRateText(), " 0.00 ");
+    platform::AdvanceFakeClock(500 * kMs);
+    Tick(hwnd);  // t = 0.5
+    EXPECT_STREQ(FrameRateText(), " 0.00 ");
+    platform::AdvanceFakeClock(600 * kMs);
+    Tick(hwnd);  // t = 1.1: three frames
+    EXPECT_STREQ(FrameRateText(), " 2.73 ");
+    platform::AdvanceFakeClock(500 * kMs);
+    Tick(hwnd);  // t = 1.6: unchanged
+    EXPECT_STREQ(FrameRateText(), " 2.73 ");
+    platform::AdvanceFakeClock(600 * kMs);
+    Tick(hwnd);  // t = 2.2: two frames since the last update
+    EXPECT_STREQ(FrameRateText(), " 1.82 ");
+}
+
+TEST_F(Frame, RateTextIsDrawnLightBlueAtTheTopLeft) {
+    HWND hwnd = Start();
+    Tick(hwnd);
+    const std::vector<std::uint32_t> pixels = Pixels();
+    int lit = 0, full = 0, outside = 0, offColour = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            const std::uint32_t p = Pixel(pixels, x, y);
+            if ((p & 0xFFFFFF) == 0) continue;
+            ++lit;
+            if (x >= 200 || y >= 48) ++outside;
+            // Edges of faint coverage round to grey; the colour shows where the text is.
+            if (Blue(p) >= 0x20 &&
+                (Blue(p) <= Red(p) || std::abs(static_cast<int>(Red(p)) - static_cast<int>(Green(p))) > 2))
+                ++offColour;
+            // 0xBB and 0xFF at alpha 0x88 over black.
+            if (std::abs(static_cast<int>(Red(p)) - 0x63) <= 2 && std::abs(static_cast<int>(Blue(p)) - 0x88) <= 2)
+                ++full;
+        }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(offColour, 0);
+    EXPECT_GT(lit, 20);
+    EXPECT_GT(full, 0);
+}
+
+TEST_F(Frame, NoRateTextUnlessTheSettingIsExactlyOne) {
+    for (int setting : {0, 2}) {
+        SCOPED_TRACE(setting);
+        WriteSetting("intChkFPS", setting);
+        HWND hwnd = Start();
+        Tick(hwnd);
+        platform::AdvanceFakeClock(1500 * kMs);
+        Tick(hwnd);
+        EXPECT_STREQ(FrameRateText(), " 0.00 ");  // no counting either
+        const std::vector<std::uint32_t> pixels = Pixels();
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 200; ++x) ASSERT_EQ(Pixel(pixels, x, y), kBlack) << x << "," << y;
+        EXPECT_EQ(RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(TRUE));
+        Restart();
+    }
+}
+
+TEST_F(Frame, ResettableLostDeviceIsResetAndRendererStatesReturn) {
+    WriteSetting("intChkCol", 1);
+    HWND hwnd = Start();
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    Tick(hwnd);
+    const std::uint64_t presents = g_pd3dDevice->PresentCount();
+
+    g_pd3dDevice->SimulateDeviceLoss(true);
+    Tick(hwnd);
+    EXPECT_EQ(g_pd3dDevice->PresentCount(), presents);  // this frame was lost
+    EXPECT_EQ(g_pd3dDevice->TestCooperativeLevel(), D3D_OK);
+
+    // Reset starts from the device defaults; start-up's renderer states are back.
+    EXPECT_EQ(StageState(0, D3DTSS_COLORARG2), D3DTA_DIFFUSE);
+    EXPECT_EQ(StageState(0, D3DTSS_MINFILTER), static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_EQ(StageState(1, D3DTSS_COLOROP), static_cast<DWORD>(D3DTOP_MODULATE));
+    EXPECT_EQ(StageState(1, D3DTSS_COLORARG2), D3DTA_CURRENT);
+    EXPECT_EQ(StageState(1, D3DTSS_ALPHAARG2), D3DTA_DIFFUSE);
+    EXPECT_EQ(RenderState(D3DRS_MULTISAMPLEANTIALIAS), static_cast<DWORD>(FALSE));
+    EXPECT_EQ(RenderState(D3DRS_AMBIENT), 0xFF000000u);
+    EXPECT_EQ(RenderState(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_CCW));
+    EXPECT_EQ(RenderState(D3DRS_FOGCOLOR), kBlue50);
+    EXPECT_EQ(DwordToFloat(RenderState(D3DRS_FOGEND)), 17500.0f);
+    D3DMATRIX proj{};
+    g_pd3dDevice->GetTransform(D3DTS_PROJECTION, &proj);
+    EXPECT_NEAR(proj.m[1][1], 1.0f / std::tan(D3DX_PI / 7.0f), 1e-4f);
+
+    Tick(hwnd);
+    EXPECT_EQ(g_pd3dDevice->PresentCount(), presents + 1);
+    EXPECT_EQ(Pixel(Pixels(), 320, 240), kBlue50);
+}
+
+TEST_F(Frame, DeviceThatStaysLostKeepsFramesRunning) {
+    HWND hwnd = Start();
+    ASSERT_NE(g_pd3dDevice, nullptr);
+    Tick(hwnd);
+    const std::uint64_t presents = g_pd3dDevice->PresentCount();
+    // A reset would replace this with the default or with the fog end.
+    g_pd3dDevice->SetRenderState(D3DRS_FOGEND, FloatToDword(5.0f));
+
+    g_pd3dDevice->SimulateDeviceLoss(false);
+    for (int i = 0; i < 3; ++i) {
+        platform::AdvanceFakeClock(16 * kMs);
+        Tick(hwnd);
+        EXPECT_NEAR(g_fElapsedTime, 0.016f, 1e-6f);
+    }
+    EXPECT_EQ(g_pd3dDevice->PresentCount(), presents);
+    EXPECT_EQ(g_pd3dDevice->TestCooperativeLevel(), D3DERR_DEVICELOST);
+    EXPECT_EQ(DwordToFloat(RenderState(D3DRS_FOGEND)), 5.0f);
+    EXPECT_EQ(g_bInitialized, 1);
+
+    TakeMessages();
+    platform::SetKeyStateForTesting(VK_ESCAPE, true);
+    Tick(hwnd);
+    EXPECT_EQ(CloseRequests(hwnd), 1);  // Escape still ends the run
+}
+
+}  // namespace

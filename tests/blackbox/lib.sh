@@ -1,0 +1,94 @@
+# Shared helpers of the black-box tests: each test runs the real executable
+# with private settings, state and lock folders on the current X display.
+set -u
+
+GLIMMERWING="${GLIMMERWING:?path of the glimmerwing executable}"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/glimmerwing-blackbox.XXXXXX")
+export XDG_CONFIG_HOME="$WORK/config" XDG_STATE_HOME="$WORK/state" XDG_RUNTIME_DIR="$WORK/run"
+mkdir -p "$XDG_RUNTIME_DIR"
+HIVE="$XDG_CONFIG_HOME/glimmerwing/user.reg"
+LOG="$XDG_STATE_HOME/glimmerwing/GlimmerwingErrLog.txt"
+PIDS=()
+FAILURES=0
+PASSES=0
+
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+check() {  # check "what" command...
+  local what=$1; shift
+  if "$@"; then
+    PASSES=$((PASSES + 1))
+  else
+    FAILURES=$((FAILURES + 1))
+    echo "FAILED: $what"
+  fi
+}
+
+finish() {
+  echo "$PASSES passed, $FAILURES failed"
+  [ "$FAILURES" -eq 0 ]
+}
+
+# Starts the saver in the background; its pid is in $SAVER.
+start_saver() {
+  "$GLIMMERWING" "$@" 2>"$WORK/stderr" &
+  SAVER=$!
+  PIDS+=("$SAVER")
+}
+
+# Waits up to 15 s for the saver's window and puts its id into $WID.
+wait_window() {
+  WID=""
+  for _ in $(seq 150); do
+    WID=$(xdotool search --onlyvisible --name '^Glimmerwing Screen Saver$' 2>/dev/null | head -1)
+    [ -n "$WID" ] && { sleep 1; return 0; }
+    kill -0 "$SAVER" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds (default 10) for process $1 to end; its status is in $STATUS.
+wait_exit() {
+  local pid=$1 limit=${2:-10}
+  for _ in $(seq $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      STATUS=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  STATUS=timeout
+  return 1
+}
+
+running() { kill -0 "$1" 2>/dev/null; }
+
+# Screenshot of window $1 into $2.
+shoot() { import -window "$1" "$2" 2>/dev/null; }
+
+# Pixel at x y of image $1 as "r,g,b".
+pixel() {
+  convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# Largest channel value inside the rectangle x y w h of image $1.
+brightest() {
+  convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace Gray -format "%[fx:int(255*maxima)]" info:
+}
+
+write_hive() {  # write_hive "line" ... : a hive with the program's key and these values
+  mkdir -p "$(dirname "$HIVE")"
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]\n'
+    for line in "$@"; do printf '%s\n' "$line"; done
+  } >"$HIVE"
+}
+
+hive_value() { grep -i "^\"$1\"=" "$HIVE" | head -1 | cut -d= -f2-; }
