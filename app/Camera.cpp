@@ -189,9 +189,8 @@ void MoveUserCamera(Direct3DDevice8* device, const KeyState& keys, const D3DXVEC
 
     const D3DXVECTOR3 eye = g_Camera.GetPosition();
     if (D3DXVec3Length(&eye) > kUserCameraRange) {
-        // Out of range: this frame too is drawn from where the camera was, so
-        // the device's view agrees with the frustum, sort vector and billboard.
+        // Out of range: the frame is still drawn from the view just set, but
+        // the next frame starts from where the camera was.
         g_Camera.SetWorldMatrix(kept);
-        SetDeviceTransform(device, D3DTS_VIEW, g_Camera.GetView());
     }
 }

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Input.h"
 #include "platform/Window.h"
+#include "render/ZSortRender.h"
 
 float g_fElapsedTime = 0.0f;
 KeyState g_Keys{};
@@ -68,21 +69,36 @@ void FrameMove() {
     // camera of the mode move here as they join the program.
 }
 
+namespace {
+
+// One pass of the depth-sorted renderer: sort along the camera's sort vector,
+// draw, empty the queue.
+void DrawSortedPass(Direct3DDevice8* d) {
+    const D3DXVECTOR3 sort = g_Camera.GetSortVector();
+    g_ZSortRender.Sort(sort.x, sort.y, sort.z);
+    g_ZSortRender.Render(d, g_Camera.GetView(), g_Camera.GetProjection(), g_vLightDir, g_Fog.GetEnd());
+    g_ZSortRender.Clear();
+}
+
+}  // namespace
+
 void Render() {
     Direct3DDevice8* d = g_pd3dDevice;
     d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, g_dwClearColor, 1.0f, 0);
     if (FAILED(d->BeginScene())) return;
 
-    // Pass 1 draws untextured colour.
+    g_Camera.UpdateFrustum();
+
+    // Pass 1, opaque, untextured colour: the flock.
     d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
     d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    DrawSortedPass(d);
 
-    // Pass 2 and what follows it draw textured colour, the stages as start-up
-    // left them.
+    // Textured colour again, the stages as start-up left them.
     d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
@@ -96,10 +112,13 @@ void Render() {
     d->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
     d->SetTextureStageState(1, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
 
+    // Pass 2, blended: the background objects.
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    DrawSortedPass(d);
 
+    // What the user goal queues here is drawn by the next frame's first pass.
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
 
     DrawFPS();

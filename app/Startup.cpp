@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Random.h"
+#include "render/ZSortRender.h"
 
 Direct3D8* g_pD3D = nullptr;
 Direct3DDevice8* g_pd3dDevice = nullptr;
@@ -174,9 +175,20 @@ HRESULT InitiateRenderer(HWND) {
 
 HRESULT InitiateObjects(HWND) {
     if (!g_bInitialized) return E_FAIL;
-    // The scene objects come up here, in their fixed order, as they join the
-    // program: ZSortRender, DammySkm, Ferguson, ParticleTrailPC, BackGrounds,
-    // Boids, Goal, GoalUser.
+    Direct3DDevice8* device = g_pd3dDevice;
+    auto failed = [] {
+        g_ErrLog.Add("\tFailed\n");
+        return E_FAIL;
+    };
+
+    g_ErrLog.Add("\tZSortRender.InitDeviceObjects...\n");
+    if (FAILED(g_ZSortRender.InitDeviceObjects(device))) return failed();
+    g_ErrLog.Add("\tZSortRender.RestoreDeviceObjects...\n");
+    if (FAILED(g_ZSortRender.RestoreDeviceObjects(device))) return failed();
+
+    // The other scene objects come up here, in their fixed order, as they join
+    // the program: DammySkm, Ferguson, ParticleTrailPC, BackGrounds, Boids,
+    // Goal, GoalUser.
     return S_OK;
 }
 
@@ -187,8 +199,10 @@ void Terminate() {
     // them with the defaults.
     if (g_Settings.m_bLoaded) g_Settings.Save();
 
-    // The scene objects are released here, in their fixed order, as they join
-    // the program.
+    g_ZSortRender.InvalidateDeviceObjects(g_pd3dDevice);
+    g_ZSortRender.DeleteDeviceObjects();
+    // The other scene objects are released here, in their fixed order, as they
+    // join the program.
 
     if (g_hFont) {
         DeleteObject(g_hFont);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/DeviceInternal.h"
+#include "gfx/DeviceResources.h"
 #include "platform/Window.h"
 
 namespace {
@@ -142,6 +144,13 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
 
     m_Caps = DeviceCapabilities();
     if (m_bSoftwareVertexProcessing) m_Caps.VertexShaderVersion = 0;
+
+    // Direct3D's clip-space depth runs from 0 to w; where the driver can take
+    // that convention the programs pass depth through, else they remap it.
+    m_bClipControl = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
+    if (m_bClipControl) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+    glGenVertexArrays(1, &m_glVertexArray);
+
     const HRESULT hr = CreateBackBuffer();
     if (FAILED(hr)) return hr;
     SetDefaultStates();
@@ -151,6 +160,16 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
 Direct3DDevice8::~Direct3DDevice8() {
     if (m_pContext) {
         SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
+        ReleaseBindings();
+        for (auto& [key, program] : m_Programs) glDeleteProgram(program->glProgram);
+        for (auto& [key, shader] : m_FixedVertexShaders) glDeleteShader(shader);
+        for (auto& [key, shader] : m_FragmentShaders) glDeleteShader(shader);
+        for (auto& [key, sampler] : m_Samplers) glDeleteSamplers(1, &sampler);
+        for (auto& shader : m_Shaders)
+            if (shader && shader->glShader) glDeleteShader(shader->glShader);
+        m_Programs.clear();
+        m_Shaders.clear();
+        if (m_glVertexArray) glDeleteVertexArrays(1, &m_glVertexArray);
         DestroyBackBuffer();
         SDL_GL_DeleteContext(static_cast<SDL_GLContext>(m_pContext));
     }
@@ -271,6 +290,9 @@ void Direct3DDevice8::SetDefaultStates() {
     m_Transforms.fill(Identity());
     m_Viewport = D3DVIEWPORT8{0, 0, m_nBackWidth, m_nBackHeight, 0.0f, 1.0f};
     m_Material = D3DMATERIAL8{};
+    ++m_nRenderStateVersion;
+    ++m_nTransformsVersion;
+    ++m_nMaterialVersion;
 }
 
 void Direct3DDevice8::BindBackBuffer() {
@@ -387,7 +409,8 @@ HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
         m_bLostResettable = true;
         return hr;
     }
-    // A reset device starts again from the default states.
+    // A reset device starts again from the default states, with nothing bound.
+    ReleaseBindings();
     SetDefaultStates();
     m_bInScene = false;
     m_bLost = false;
@@ -403,7 +426,10 @@ HRESULT Direct3DDevice8::GetDeviceCaps(D3DCAPS8* caps) {
 
 HRESULT Direct3DDevice8::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     if (state >= kRenderStateCount) return D3DERR_INVALIDCALL;
-    m_RenderStates[state] = value;
+    if (m_RenderStates[state] != value) {
+        m_RenderStates[state] = value;
+        ++m_nRenderStateVersion;
+    }
     return D3D_OK;
 }
 
@@ -428,6 +454,7 @@ HRESULT Direct3DDevice8::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATET
 HRESULT Direct3DDevice8::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) {
     if (!matrix || !IsValidTransform(state)) return D3DERR_INVALIDCALL;
     m_Transforms[state] = *matrix;
+    ++m_nTransformsVersion;
     return D3D_OK;
 }
 
@@ -455,6 +482,7 @@ HRESULT Direct3DDevice8::GetViewport(D3DVIEWPORT8* viewport) {
 HRESULT Direct3DDevice8::SetMaterial(const D3DMATERIAL8* material) {
     if (!material) return D3DERR_INVALIDCALL;
     m_Material = *material;
+    ++m_nMaterialVersion;
     return D3D_OK;
 }
 

@@ -16,7 +16,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "gfx/D3D8Types.h"
@@ -44,6 +47,21 @@ private:
 };
 
 class Direct3DDevice8;
+class Direct3DVertexBuffer8;
+class Direct3DIndexBuffer8;
+class Direct3DTexture8;
+struct VertexLayout;
+struct FixedVertexKey;
+struct FragmentKey;
+
+enum D3DPRIMITIVETYPE : DWORD {
+    D3DPT_POINTLIST = 1,
+    D3DPT_LINELIST = 2,
+    D3DPT_LINESTRIP = 3,
+    D3DPT_TRIANGLELIST = 4,
+    D3DPT_TRIANGLESTRIP = 5,
+    D3DPT_TRIANGLEFAN = 6,
+};
 
 class Direct3D8 : public RefCounted<Direct3D8> {
 public:
@@ -92,6 +110,29 @@ public:
     HRESULT SetMaterial(const D3DMATERIAL8* material);
     HRESULT GetMaterial(D3DMATERIAL8* material);
 
+    // Resources
+    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, Direct3DVertexBuffer8** buffer);
+    HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              Direct3DIndexBuffer8** buffer);
+    HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                          Direct3DTexture8** texture);
+
+    // Input and drawing
+    HRESULT SetStreamSource(UINT stream, Direct3DVertexBuffer8* buffer, UINT stride);
+    HRESULT SetIndices(Direct3DIndexBuffer8* buffer, UINT baseVertexIndex);
+    HRESULT SetTexture(DWORD stage, Direct3DTexture8* texture);
+    HRESULT GetTexture(DWORD stage, Direct3DTexture8** texture);
+    HRESULT CreateVertexShader(const DWORD* declaration, const DWORD* function, DWORD* handle, DWORD usage);
+    HRESULT DeleteVertexShader(DWORD handle);
+    // A flexible vertex format code or the handle of a vertex program.
+    HRESULT SetVertexShader(DWORD handle);
+    HRESULT GetVertexShader(DWORD* handle);
+    HRESULT SetVertexShaderConstant(DWORD reg, const void* data, DWORD count);
+    HRESULT GetVertexShaderConstant(DWORD reg, void* data, DWORD count);
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount);
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT startIndex,
+                                 UINT primitiveCount);
+
     // --- Beyond Direct3D: what the program's own layers and its tests need ---
 
     UINT BackBufferWidth() const { return m_nBackWidth; }
@@ -112,6 +153,13 @@ public:
     // Number of Present calls since creation.
     std::uint64_t PresentCount() const { return m_nPresents; }
 
+    // Draw calls that reached OpenGL, and OpenGL programs generated so far.
+    std::uint64_t DrawCount() const { return m_nDraws; }
+    std::size_t ProgramCount() const { return m_Programs.size(); }
+
+    // The text of the last program that failed to compile or link (tests).
+    const std::string& LastProgramError() const { return m_sProgramError; }
+
 private:
     friend class Direct3D8;
     friend class RefCounted<Direct3DDevice8>;
@@ -122,6 +170,20 @@ private:
     HRESULT CreateBackBuffer();
     void DestroyBackBuffer();
     void SetDefaultStates();
+    void ReleaseBindings();
+
+    struct VertexShaderObject;
+    struct Program;
+    HRESULT PrepareDraw(bool indexed);
+    Program* FindProgram(unsigned vertexShader, std::size_t vertexKey, const FragmentKey& fragment);
+    unsigned FixedVertexShader(const FixedVertexKey& key);
+    void BuildFragmentKey(FragmentKey& key) const;
+    void ApplyRenderStates();
+    void ApplyTextures(const FragmentKey& key);
+    void ApplyVertexLayout(const VertexLayout& layout);
+    void UploadUniforms(Program& program, bool fixedFunction);
+    unsigned Sampler(DWORD stage);
+    VertexShaderObject* ShaderFromHandle(DWORD handle);
 
     HWND m_hWindow = nullptr;
     SDL_Window* m_pWindow = nullptr;
@@ -145,4 +207,34 @@ private:
     std::array<D3DMATRIX, 512> m_Transforms{};
     D3DVIEWPORT8 m_Viewport{};
     D3DMATERIAL8 m_Material{};
+
+    // Bindings (each holds a reference while bound).
+    Direct3DVertexBuffer8* m_pStream = nullptr;
+    UINT m_nStreamStride = 0;
+    Direct3DIndexBuffer8* m_pIndices = nullptr;
+    UINT m_nBaseVertex = 0;
+    std::array<Direct3DTexture8*, kMaxTextureStages> m_Textures{};
+    DWORD m_dwShader = 0;
+
+    // Vertex programs by handle, and their constant registers.
+    std::vector<std::unique_ptr<VertexShaderObject>> m_Shaders;
+    std::array<std::array<float, 4>, 96> m_Constants{};
+
+    // Generated and translated programs, by key.
+    std::unordered_map<std::size_t, unsigned> m_FixedVertexShaders;
+    std::unordered_map<std::size_t, unsigned> m_FragmentShaders;
+    std::unordered_map<std::size_t, std::unique_ptr<Program>> m_Programs;
+    std::unordered_map<std::uint32_t, unsigned> m_Samplers;
+    std::string m_sProgramError;
+
+    // Versions of what the uniforms carry, so a program is only updated when
+    // something it shows has changed.
+    std::uint64_t m_nConstantsVersion = 1;
+    std::uint64_t m_nTransformsVersion = 1;
+    std::uint64_t m_nMaterialVersion = 1;
+    std::uint64_t m_nRenderStateVersion = 1;
+
+    unsigned m_glVertexArray = 0;
+    bool m_bClipControl = false;
+    std::uint64_t m_nDraws = 0;
 };

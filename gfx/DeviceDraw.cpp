@@ -1,0 +1,627 @@
+// The device's drawing: resources, bindings, vertex programs, and the draw
+// calls that turn the Direct3D state into OpenGL state and programs.
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "gfx/Device.h"
+#include "gfx/DeviceInternal.h"
+#include "gfx/DeviceResources.h"
+#include "gfx/PipelineGlsl.h"
+#include "gfx/VertexFormat.h"
+#include "gfx/VertexProgram.h"
+#include "gfx/VertexProgramGlsl.h"
+
+namespace {
+
+// Vertex program handles are odd, so they never look like a format code.
+constexpr DWORD kShaderHandleBase = 0x10001;
+constexpr std::size_t kMaxProgramTokens = 16384;
+
+DWORD HandleOf(std::size_t index) { return kShaderHandleBase + static_cast<DWORD>(index) * 2; }
+
+bool IsShaderHandle(DWORD handle) { return handle >= kShaderHandleBase && (handle & 1u); }
+
+GLenum GlCompare(DWORD f) {
+    switch (f) {
+        case D3DCMP_NEVER: return GL_NEVER;
+        case D3DCMP_LESS: return GL_LESS;
+        case D3DCMP_EQUAL: return GL_EQUAL;
+        case D3DCMP_LESSEQUAL: return GL_LEQUAL;
+        case D3DCMP_GREATER: return GL_GREATER;
+        case D3DCMP_NOTEQUAL: return GL_NOTEQUAL;
+        case D3DCMP_GREATEREQUAL: return GL_GEQUAL;
+        default: return GL_ALWAYS;
+    }
+}
+
+GLenum GlBlend(DWORD b, bool source) {
+    switch (b) {
+        case D3DBLEND_ZERO: return GL_ZERO;
+        case D3DBLEND_ONE: return GL_ONE;
+        case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
+        case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
+        case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
+        case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+        case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
+        case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
+        case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
+        case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
+        case D3DBLEND_SRCALPHASAT: return GL_SRC_ALPHA_SATURATE;
+        case D3DBLEND_BOTHSRCALPHA: return source ? GL_SRC_ALPHA : GL_ONE_MINUS_SRC_ALPHA;
+        case D3DBLEND_BOTHINVSRCALPHA: return source ? GL_ONE_MINUS_SRC_ALPHA : GL_SRC_ALPHA;
+        default: return source ? GL_ONE : GL_ZERO;
+    }
+}
+
+GLenum GlBlendEquation(DWORD op) {
+    switch (op) {
+        case D3DBLENDOP_SUBTRACT: return GL_FUNC_SUBTRACT;
+        case D3DBLENDOP_REVSUBTRACT: return GL_FUNC_REVERSE_SUBTRACT;
+        case D3DBLENDOP_MIN: return GL_MIN;
+        case D3DBLENDOP_MAX: return GL_MAX;
+        default: return GL_FUNC_ADD;
+    }
+}
+
+GLenum GlAddress(DWORD a) {
+    switch (a) {
+        case D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
+        case D3DTADDRESS_CLAMP:
+        case D3DTADDRESS_MIRRORONCE: return GL_CLAMP_TO_EDGE;
+        case D3DTADDRESS_BORDER: return GL_CLAMP_TO_BORDER;
+        default: return GL_REPEAT;
+    }
+}
+
+bool PrimitiveVertices(D3DPRIMITIVETYPE type, UINT primitives, GLenum& mode, GLsizei& count) {
+    switch (type) {
+        case D3DPT_POINTLIST: mode = GL_POINTS; count = static_cast<GLsizei>(primitives); return true;
+        case D3DPT_LINELIST: mode = GL_LINES; count = static_cast<GLsizei>(primitives * 2); return true;
+        case D3DPT_LINESTRIP: mode = GL_LINE_STRIP; count = static_cast<GLsizei>(primitives + 1); return true;
+        case D3DPT_TRIANGLELIST: mode = GL_TRIANGLES; count = static_cast<GLsizei>(primitives * 3); return true;
+        case D3DPT_TRIANGLESTRIP: mode = GL_TRIANGLE_STRIP; count = static_cast<GLsizei>(primitives + 2); return true;
+        case D3DPT_TRIANGLEFAN: mode = GL_TRIANGLE_FAN; count = static_cast<GLsizei>(primitives + 2); return true;
+    }
+    return false;
+}
+
+GLuint CompileStage(GLenum type, const std::string& source, std::string& error) {
+    GLuint s = glCreateShader(type);
+    const char* text = source.c_str();
+    glShaderSource(s, 1, &text, nullptr);
+    glCompileShader(s);
+    GLint ok = 0;
+    glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        char log[2048] = {};
+        glGetShaderInfoLog(s, sizeof log, nullptr, log);
+        error = std::string(log) + "\n" + source;
+        glDeleteShader(s);
+        return 0;
+    }
+    return s;
+}
+
+template <class T>
+void SetBinding(T*& slot, T* value) {
+    if (slot == value) return;
+    if (value) value->AddRef();
+    if (slot) slot->Release();
+    slot = value;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Resources
+
+HRESULT Direct3DDevice8::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                            Direct3DVertexBuffer8** buffer) {
+    if (!buffer) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || (fvf != 0 && D3DXGetFVFVertexSize(fvf) == 0)) return D3DERR_INVALIDCALL;
+    auto* vb = new Direct3DVertexBuffer8();  // handed to the caller, or released below
+    vb->m_dwFVF = fvf;
+    vb->m_Pool = pool;
+    if (!vb->Create(length, usage)) {
+        vb->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = vb;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                           Direct3DIndexBuffer8** buffer) {
+    if (!buffer) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) return D3DERR_INVALIDCALL;
+    auto* ib = new Direct3DIndexBuffer8();  // handed to the caller, or released below
+    ib->m_Format = format;
+    ib->m_Pool = pool;
+    if (!ib->Create(length, usage)) {
+        ib->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = ib;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                       D3DPOOL pool, Direct3DTexture8** texture) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    auto* tex = new Direct3DTexture8();  // handed to the caller, or released below
+    const HRESULT hr = tex->Create(width, height, levels, usage, format, pool);
+    if (FAILED(hr)) {
+        tex->Release();
+        return hr;
+    }
+    *texture = tex;
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Bindings
+
+HRESULT Direct3DDevice8::SetStreamSource(UINT stream, Direct3DVertexBuffer8* buffer, UINT stride) {
+    if (stream >= 16) return D3DERR_INVALIDCALL;
+    if (stream != 0) return buffer ? D3DERR_INVALIDCALL : D3D_OK;  // one stream is drawn from
+    SetBinding(m_pStream, buffer);
+    m_nStreamStride = stride;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetIndices(Direct3DIndexBuffer8* buffer, UINT baseVertexIndex) {
+    SetBinding(m_pIndices, buffer);
+    m_nBaseVertex = baseVertexIndex;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetTexture(DWORD stage, Direct3DTexture8* texture) {
+    if (stage >= kMaxTextureStages) return D3DERR_INVALIDCALL;
+    SetBinding(m_Textures[stage], texture);
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetTexture(DWORD stage, Direct3DTexture8** texture) {
+    if (stage >= kMaxTextureStages || !texture) return D3DERR_INVALIDCALL;
+    *texture = m_Textures[stage];
+    if (*texture) (*texture)->AddRef();
+    return D3D_OK;
+}
+
+void Direct3DDevice8::ReleaseBindings() {
+    SetBinding<Direct3DVertexBuffer8>(m_pStream, nullptr);
+    SetBinding<Direct3DIndexBuffer8>(m_pIndices, nullptr);
+    for (auto& t : m_Textures) SetBinding<Direct3DTexture8>(t, nullptr);
+    m_dwShader = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Vertex programs
+
+Direct3DDevice8::VertexShaderObject* Direct3DDevice8::ShaderFromHandle(DWORD handle) {
+    if (!IsShaderHandle(handle)) return nullptr;
+    const std::size_t index = (handle - kShaderHandleBase) / 2;
+    return index < m_Shaders.size() ? m_Shaders[index].get() : nullptr;
+}
+
+HRESULT Direct3DDevice8::CreateVertexShader(const DWORD* declaration, const DWORD* function, DWORD* handle,
+                                            DWORD) {
+    if (!declaration || !handle) return D3DERR_INVALIDCALL;
+    *handle = 0xFFFFFFFF;
+    auto shader = std::make_unique<VertexShaderObject>();
+    std::size_t declTokens = 0;
+    // A declaration is read up to its end token; the bound keeps a malformed
+    // one from running on.
+    if (!LayoutFromDeclaration(std::span<const DWORD>(declaration, kMaxProgramTokens), shader->layout,
+                               shader->constants, declTokens))
+        return D3DERR_INVALIDCALL;
+
+    if (function) {
+        // Direct3D hands the program over without its length: it runs to its
+        // end token.
+        const std::size_t length = VertexProgramLength(function, kMaxProgramTokens);
+        VertexProgram program;
+        if (length == 0 || FAILED(DecodeVertexProgram(std::span<const DWORD>(function, length), program)))
+            return D3DERR_INVALIDCALL;
+        const std::string source = TranslateVertexProgramToGlsl(program);
+        shader->glShader = CompileStage(GL_VERTEX_SHADER, source, m_sProgramError);
+        if (!shader->glShader) return D3DERR_INVALIDCALL;
+        shader->hasProgram = true;
+    }
+
+    // Reuse a free slot, so handles stay small over a long run.
+    std::size_t index = 0;
+    while (index < m_Shaders.size() && m_Shaders[index]) ++index;
+    shader->key = (static_cast<std::size_t>(index) << 1) | 1u;
+    if (index == m_Shaders.size()) m_Shaders.push_back(std::move(shader));
+    else m_Shaders[index] = std::move(shader);
+    *handle = HandleOf(index);
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::DeleteVertexShader(DWORD handle) {
+    VertexShaderObject* shader = ShaderFromHandle(handle);
+    if (!shader) return D3DERR_INVALIDCALL;
+    // Programs linked with it go too.
+    for (auto it = m_Programs.begin(); it != m_Programs.end();) {
+        GLint attached = 0;
+        bool uses = false;
+        if (shader->glShader) {
+            GLuint shaders[2] = {};
+            glGetAttachedShaders(it->second->glProgram, 2, &attached, shaders);
+            uses = shaders[0] == shader->glShader || shaders[1] == shader->glShader;
+        }
+        if (uses) {
+            glDeleteProgram(it->second->glProgram);
+            it = m_Programs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (shader->glShader) glDeleteShader(shader->glShader);
+    m_Shaders[(handle - kShaderHandleBase) / 2].reset();
+    if (m_dwShader == handle) m_dwShader = 0;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetVertexShader(DWORD handle) {
+    if (IsShaderHandle(handle)) {
+        VertexShaderObject* shader = ShaderFromHandle(handle);
+        if (!shader) return D3DERR_INVALIDCALL;
+        for (const DeclarationConstant& c : shader->constants) m_Constants[c.reg] = c.value;
+        if (!shader->constants.empty()) ++m_nConstantsVersion;
+    } else {
+        VertexLayout layout;
+        if (!LayoutFromFVF(handle, layout)) return D3DERR_INVALIDCALL;
+    }
+    m_dwShader = handle;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetVertexShader(DWORD* handle) {
+    if (!handle) return D3DERR_INVALIDCALL;
+    *handle = m_dwShader;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::SetVertexShaderConstant(DWORD reg, const void* data, DWORD count) {
+    if (!data || reg >= m_Constants.size() || count > m_Constants.size() - reg) return D3DERR_INVALIDCALL;
+    std::memcpy(&m_Constants[reg], data, count * sizeof(m_Constants[0]));
+    ++m_nConstantsVersion;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::GetVertexShaderConstant(DWORD reg, void* data, DWORD count) {
+    if (!data || reg >= m_Constants.size() || count > m_Constants.size() - reg) return D3DERR_INVALIDCALL;
+    std::memcpy(data, &m_Constants[reg], count * sizeof(m_Constants[0]));
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Programs
+
+unsigned Direct3DDevice8::FixedVertexShader(const FixedVertexKey& key) {
+    const std::size_t hash = HashKey(key);
+    auto it = m_FixedVertexShaders.find(hash);
+    if (it != m_FixedVertexShaders.end()) return it->second;
+    const unsigned shader = CompileStage(GL_VERTEX_SHADER, FixedFunctionVertexGlsl(key), m_sProgramError);
+    if (shader) m_FixedVertexShaders.emplace(hash, shader);
+    return shader;
+}
+
+Direct3DDevice8::Program* Direct3DDevice8::FindProgram(unsigned vertexShader, std::size_t vertexKey,
+                                                       const FragmentKey& fragment) {
+    const std::size_t fragmentHash = HashKey(fragment);
+    const std::size_t key = vertexKey * 1000003u ^ fragmentHash;
+    auto it = m_Programs.find(key);
+    if (it != m_Programs.end()) return it->second.get();
+
+    unsigned fragmentShader = 0;
+    auto f = m_FragmentShaders.find(fragmentHash);
+    if (f != m_FragmentShaders.end()) {
+        fragmentShader = f->second;
+    } else {
+        fragmentShader = CompileStage(GL_FRAGMENT_SHADER, FragmentGlsl(fragment), m_sProgramError);
+        if (!fragmentShader) return nullptr;
+        m_FragmentShaders.emplace(fragmentHash, fragmentShader);
+    }
+
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vertexShader);
+    glAttachShader(program, fragmentShader);
+    glLinkProgram(program);
+    GLint ok = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
+    if (!ok) {
+        char log[2048] = {};
+        glGetProgramInfoLog(program, sizeof log, nullptr, log);
+        m_sProgramError = log;
+        glDeleteProgram(program);
+        return nullptr;
+    }
+    auto p = std::make_unique<Program>();
+    p->glProgram = program;
+    auto loc = [&](const char* name) { return glGetUniformLocation(program, name); };
+    p->locC = loc("c");
+    p->locClip = loc("uClipControl");
+    p->locWorld = loc("uWorld");
+    p->locView = loc("uView");
+    p->locProj = loc("uProj");
+    p->locFogStart = loc("uFogStart");
+    p->locFogEnd = loc("uFogEnd");
+    p->locMatDiffuse = loc("uMatDiffuse");
+    p->locMatAmbient = loc("uMatAmbient");
+    p->locMatEmissive = loc("uMatEmissive");
+    p->locAmbient = loc("uAmbient");
+    p->locTFactor = loc("uTFactor");
+    p->locFogColor = loc("uFogColor");
+    p->locAlphaRef = loc("uAlphaRef");
+    glUseProgram(program);
+    for (int i = 0; i < static_cast<int>(kMaxTextureStages); ++i) {
+        const std::string name = "uTex" + std::to_string(i);
+        const GLint l = loc(name.c_str());
+        if (l >= 0) glUniform1i(l, i);
+    }
+    if (p->locClip >= 0) glUniform1i(p->locClip, m_bClipControl ? 1 : 0);
+    Program* result = p.get();
+    m_Programs.emplace(key, std::move(p));
+    return result;
+}
+
+void Direct3DDevice8::BuildFragmentKey(FragmentKey& key) const {
+    key = FragmentKey{};
+    for (DWORD stage = 0; stage < kMaxTextureStages; ++stage) {
+        const auto& s = m_StageStates[stage];
+        const DWORD op = s[D3DTSS_COLOROP];
+        if (op == D3DTOP_DISABLE || op == 0) break;
+        // A stage whose first argument is a missing texture passes the current
+        // colour on, and so do the stages after it.
+        if ((s[D3DTSS_COLORARG1] & D3DTA_SELECTMASK) == D3DTA_TEXTURE && !m_Textures[stage]) break;
+        StageKey& k = key.stages[stage];
+        k.colorOp = static_cast<std::uint8_t>(op);
+        k.colorArg1 = static_cast<std::uint8_t>(s[D3DTSS_COLORARG1]);
+        k.colorArg2 = static_cast<std::uint8_t>(s[D3DTSS_COLORARG2]);
+        k.alphaOp = static_cast<std::uint8_t>(s[D3DTSS_ALPHAOP]);
+        k.alphaArg1 = static_cast<std::uint8_t>(s[D3DTSS_ALPHAARG1]);
+        k.alphaArg2 = static_cast<std::uint8_t>(s[D3DTSS_ALPHAARG2]);
+        if ((k.alphaArg1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE && !m_Textures[stage] &&
+            k.alphaOp == D3DTOP_SELECTARG1)
+            k.alphaOp = D3DTOP_DISABLE;
+        k.texCoordIndex = static_cast<std::uint8_t>(s[D3DTSS_TEXCOORDINDEX] & 7u);
+        k.resultTemp = s[D3DTSS_RESULTARG] == D3DTA_TEMP ? 1 : 0;
+        key.stageCount = static_cast<std::uint8_t>(stage + 1);
+    }
+    key.specular = m_RenderStates[D3DRS_SPECULARENABLE] ? 1 : 0;
+    key.fog = m_RenderStates[D3DRS_FOGENABLE] ? 1 : 0;
+    key.alphaFunc = m_RenderStates[D3DRS_ALPHATESTENABLE]
+                        ? static_cast<std::uint8_t>(std::clamp<DWORD>(m_RenderStates[D3DRS_ALPHAFUNC], 1, 8))
+                        : static_cast<std::uint8_t>(D3DCMP_ALWAYS);
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+unsigned Direct3DDevice8::Sampler(DWORD stage) {
+    const auto& s = m_StageStates[stage];
+    const std::uint32_t key = (s[D3DTSS_MINFILTER] & 3u) | ((s[D3DTSS_MAGFILTER] & 3u) << 2) |
+                              ((s[D3DTSS_MIPFILTER] & 3u) << 4) | ((s[D3DTSS_ADDRESSU] & 7u) << 6) |
+                              ((s[D3DTSS_ADDRESSV] & 7u) << 9);
+    auto it = m_Samplers.find(key);
+    if (it != m_Samplers.end()) return it->second;
+    GLuint sampler = 0;
+    glGenSamplers(1, &sampler);
+    const bool linearMin = s[D3DTSS_MINFILTER] >= D3DTEXF_LINEAR;
+    GLenum minFilter = linearMin ? GL_LINEAR : GL_NEAREST;
+    if (s[D3DTSS_MIPFILTER] == D3DTEXF_POINT) minFilter = linearMin ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+    if (s[D3DTSS_MIPFILTER] >= D3DTEXF_LINEAR) minFilter = linearMin ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(minFilter));
+    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, s[D3DTSS_MAGFILTER] >= D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, static_cast<GLint>(GlAddress(s[D3DTSS_ADDRESSU])));
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, static_cast<GLint>(GlAddress(s[D3DTSS_ADDRESSV])));
+    m_Samplers.emplace(key, sampler);
+    return sampler;
+}
+
+void Direct3DDevice8::ApplyTextures(const FragmentKey& key) {
+    for (DWORD stage = 0; stage < key.stageCount; ++stage) {
+        glActiveTexture(GL_TEXTURE0 + stage);
+        if (m_Textures[stage]) {
+            m_Textures[stage]->Upload();
+            glBindSampler(stage, Sampler(stage));
+        } else {
+            glBindTexture(GL_TEXTURE_2D, 0);
+            glBindSampler(stage, 0);
+        }
+    }
+    glActiveTexture(GL_TEXTURE0);
+}
+
+void Direct3DDevice8::ApplyRenderStates() {
+    const auto& rs = m_RenderStates;
+    if (rs[D3DRS_ZENABLE] != D3DZB_FALSE && m_glDepthBuffer) {
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GlCompare(rs[D3DRS_ZFUNC]));
+        glDepthMask(rs[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    if (rs[D3DRS_ALPHABLENDENABLE]) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GlBlend(rs[D3DRS_SRCBLEND], true), GlBlend(rs[D3DRS_DESTBLEND], false));
+        glBlendEquation(GlBlendEquation(rs[D3DRS_BLENDOP]));
+    } else {
+        glDisable(GL_BLEND);
+    }
+    // Direct3D culls by the winding seen on screen; so does OpenGL, whose
+    // picture we present unflipped.
+    if (rs[D3DRS_CULLMODE] == D3DCULL_NONE) {
+        glDisable(GL_CULL_FACE);
+    } else {
+        glEnable(GL_CULL_FACE);
+        glFrontFace(GL_CCW);
+        glCullFace(rs[D3DRS_CULLMODE] == D3DCULL_CCW ? GL_FRONT : GL_BACK);
+    }
+    const DWORD mask = rs[D3DRS_COLORWRITEENABLE];
+    glColorMask((mask & 1u) != 0, (mask & 2u) != 0, (mask & 4u) != 0, (mask & 8u) != 0);
+    glPolygonMode(GL_FRONT_AND_BACK, rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
+                                     : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
+                                                                             : GL_FILL);
+    glDisable(GL_SCISSOR_TEST);
+    glViewport(static_cast<GLint>(m_Viewport.X),
+               static_cast<GLint>(m_nBackHeight) - static_cast<GLint>(m_Viewport.Y + m_Viewport.Height),
+               static_cast<GLsizei>(m_Viewport.Width), static_cast<GLsizei>(m_Viewport.Height));
+    glDepthRange(static_cast<double>(m_Viewport.MinZ), static_cast<double>(m_Viewport.MaxZ));
+}
+
+void Direct3DDevice8::ApplyVertexLayout(const VertexLayout& layout) {
+    for (GLuint r = 0; r < kVertexRegisters; ++r) {
+        const VertexElement& e = layout.elements[r];
+        if (e.type == ElementType::None) {
+            glDisableVertexAttribArray(r);
+            glVertexAttrib4f(r, 0.0f, 0.0f, 0.0f, 1.0f);
+            continue;
+        }
+        const auto* offset = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(e.offset));
+        const auto stride = static_cast<GLsizei>(m_nStreamStride);
+        glEnableVertexAttribArray(r);
+        switch (e.type) {
+            case ElementType::Float1: glVertexAttribPointer(r, 1, GL_FLOAT, GL_FALSE, stride, offset); break;
+            case ElementType::Float2: glVertexAttribPointer(r, 2, GL_FLOAT, GL_FALSE, stride, offset); break;
+            case ElementType::Float3: glVertexAttribPointer(r, 3, GL_FLOAT, GL_FALSE, stride, offset); break;
+            case ElementType::Float4: glVertexAttribPointer(r, 4, GL_FLOAT, GL_FALSE, stride, offset); break;
+            // A colour's bytes are B, G, R, A; it reads as (r, g, b, a) in 0..1.
+            case ElementType::Color: glVertexAttribPointer(r, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset); break;
+            case ElementType::UByte4: glVertexAttribPointer(r, 4, GL_UNSIGNED_BYTE, GL_FALSE, stride, offset); break;
+            case ElementType::Short2: glVertexAttribPointer(r, 2, GL_SHORT, GL_FALSE, stride, offset); break;
+            case ElementType::Short4: glVertexAttribPointer(r, 4, GL_SHORT, GL_FALSE, stride, offset); break;
+            case ElementType::None: break;
+        }
+    }
+}
+
+void Direct3DDevice8::UploadUniforms(Program& p, bool fixedFunction) {
+    if (!fixedFunction && p.constantsVersion != m_nConstantsVersion && p.locC >= 0) {
+        glUniform4fv(p.locC, static_cast<GLsizei>(m_Constants.size()), m_Constants[0].data());
+        p.constantsVersion = m_nConstantsVersion;
+    }
+    if (fixedFunction && p.transformsVersion != m_nTransformsVersion) {
+        if (p.locWorld >= 0) glUniformMatrix4fv(p.locWorld, 1, GL_FALSE, &m_Transforms[D3DTS_WORLD].m[0][0]);
+        if (p.locView >= 0) glUniformMatrix4fv(p.locView, 1, GL_FALSE, &m_Transforms[D3DTS_VIEW].m[0][0]);
+        if (p.locProj >= 0) glUniformMatrix4fv(p.locProj, 1, GL_FALSE, &m_Transforms[D3DTS_PROJECTION].m[0][0]);
+        p.transformsVersion = m_nTransformsVersion;
+    }
+    if (fixedFunction && p.materialVersion != m_nMaterialVersion) {
+        auto colour = [](int loc, const D3DCOLORVALUE& c) {
+            if (loc >= 0) glUniform4f(loc, c.r, c.g, c.b, c.a);
+        };
+        colour(p.locMatDiffuse, m_Material.Diffuse);
+        colour(p.locMatAmbient, m_Material.Ambient);
+        colour(p.locMatEmissive, m_Material.Emissive);
+        p.materialVersion = m_nMaterialVersion;
+    }
+    if (p.stateVersion != m_nRenderStateVersion) {
+        auto argb = [](int loc, DWORD c) {
+            if (loc >= 0)
+                glUniform4f(loc, static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
+                            static_cast<float>(c & 0xFF) / 255.0f, static_cast<float>((c >> 24) & 0xFF) / 255.0f);
+        };
+        argb(p.locTFactor, m_RenderStates[D3DRS_TEXTUREFACTOR]);
+        argb(p.locFogColor, m_RenderStates[D3DRS_FOGCOLOR]);
+        argb(p.locAmbient, m_RenderStates[D3DRS_AMBIENT]);
+        if (p.locAlphaRef >= 0)
+            glUniform1f(p.locAlphaRef, static_cast<float>(m_RenderStates[D3DRS_ALPHAREF] & 0xFF) / 255.0f);
+        if (p.locFogStart >= 0) glUniform1f(p.locFogStart, DwordToFloat(m_RenderStates[D3DRS_FOGSTART]));
+        if (p.locFogEnd >= 0) glUniform1f(p.locFogEnd, DwordToFloat(m_RenderStates[D3DRS_FOGEND]));
+        p.stateVersion = m_nRenderStateVersion;
+    }
+}
+
+HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
+    if (!m_bInScene) return D3DERR_INVALIDCALL;
+    if (!m_pStream || m_nStreamStride == 0) return D3DERR_INVALIDCALL;
+    if (indexed && !m_pIndices) return D3DERR_INVALIDCALL;
+
+    const VertexLayout* layout = nullptr;
+    VertexLayout fvfLayout;
+    unsigned vertexShader = 0;
+    std::size_t vertexKey = 0;
+    bool fixedFunction = true;
+    if (VertexShaderObject* shader = ShaderFromHandle(m_dwShader)) {
+        layout = &shader->layout;
+        if (shader->hasProgram) {
+            vertexShader = shader->glShader;
+            vertexKey = shader->key;
+            fixedFunction = false;
+        } else {
+            return D3DERR_INVALIDCALL;  // a declaration without a program is not drawn by this device
+        }
+    } else {
+        if (!LayoutFromFVF(m_dwShader, fvfLayout)) return D3DERR_INVALIDCALL;
+        layout = &fvfLayout;
+        FixedVertexKey key;
+        key.fvf = m_dwShader;
+        key.lighting = m_RenderStates[D3DRS_LIGHTING] ? 1 : 0;
+        key.colorVertex = m_RenderStates[D3DRS_COLORVERTEX] ? 1 : 0;
+        key.diffuseSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_DIFFUSEMATERIALSOURCE]);
+        key.ambientSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_AMBIENTMATERIALSOURCE]);
+        key.emissiveSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_EMISSIVEMATERIALSOURCE]);
+        key.fogLinear = m_RenderStates[D3DRS_FOGVERTEXMODE] == D3DFOG_LINEAR ? 1 : 0;
+        vertexShader = FixedVertexShader(key);
+        vertexKey = HashKey(key) << 1;  // even: never equal to a program's key
+        if (!vertexShader) return D3DERR_INVALIDCALL;
+    }
+
+    FragmentKey fragment;
+    BuildFragmentKey(fragment);
+    Program* program = FindProgram(vertexShader, vertexKey, fragment);
+    if (!program) return D3DERR_INVALIDCALL;
+
+    BindBackBuffer();
+    ApplyRenderStates();
+    glUseProgram(program->glProgram);
+    UploadUniforms(*program, fixedFunction);
+    ApplyTextures(fragment);
+
+    glBindVertexArray(m_glVertexArray);
+    m_pStream->Upload(GL_ARRAY_BUFFER);
+    ApplyVertexLayout(*layout);
+    if (indexed) m_pIndices->Upload(GL_ELEMENT_ARRAY_BUFFER);
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+    GLenum mode = 0;
+    GLsizei count = 0;
+    if (!PrimitiveVertices(type, primitiveCount, mode, count)) return D3DERR_INVALIDCALL;
+    if (primitiveCount == 0) return D3D_OK;
+    const HRESULT hr = PrepareDraw(false);
+    if (FAILED(hr)) return hr;
+    const UINT vertices = m_pStream->Size() / m_nStreamStride;
+    if (startVertex > vertices || static_cast<UINT>(count) > vertices - startVertex) return D3DERR_INVALIDCALL;
+    glDrawArrays(mode, static_cast<GLint>(startVertex), count);
+    ++m_nDraws;
+    return D3D_OK;
+}
+
+HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT, UINT, UINT startIndex,
+                                              UINT primitiveCount) {
+    GLenum mode = 0;
+    GLsizei count = 0;
+    if (!PrimitiveVertices(type, primitiveCount, mode, count)) return D3DERR_INVALIDCALL;
+    if (primitiveCount == 0) return D3D_OK;
+    const HRESULT hr = PrepareDraw(true);
+    if (FAILED(hr)) return hr;
+    const UINT indexSize = m_pIndices->Format() == D3DFMT_INDEX32 ? 4 : 2;
+    const UINT indices = m_pIndices->Size() / indexSize;
+    if (startIndex > indices || static_cast<UINT>(count) > indices - startIndex) return D3DERR_INVALIDCALL;
+    glDrawElementsBaseVertex(mode, count, indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                             reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
+                             static_cast<GLint>(m_nBaseVertex));
+    ++m_nDraws;
+    return D3D_OK;
+}

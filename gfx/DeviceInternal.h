@@ -1,0 +1,26 @@
+// What the device keeps of a vertex program and of a linked OpenGL program;
+// shared by the device's own source files only.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "gfx/Device.h"
+#include "gfx/VertexFormat.h"
+
+struct Direct3DDevice8::VertexShaderObject {
+    VertexLayout layout;
+    std::vector<DeclarationConstant> constants;
+    bool hasProgram = false;
+    std::size_t key = 0;      // program key part: unique per object
+    unsigned glShader = 0;    // translated vertex program (0 for a declaration alone)
+};
+
+struct Direct3DDevice8::Program {
+    unsigned glProgram = 0;
+    int locC = -1, locClip = -1, locWorld = -1, locView = -1, locProj = -1;
+    int locFogStart = -1, locFogEnd = -1, locMatDiffuse = -1, locMatAmbient = -1, locMatEmissive = -1;
+    int locAmbient = -1, locTFactor = -1, locFogColor = -1, locAlphaRef = -1;
+    std::uint64_t constantsVersion = 0, transformsVersion = 0, materialVersion = 0, stateVersion = 0;
+};
+

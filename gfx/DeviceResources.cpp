@@ -1,0 +1,213 @@
+#include "gfx/DeviceResources.h"
+
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <limits>
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+bool DeviceBuffer::Create(UINT size, DWORD usage) {
+    if (size == 0) return false;
+    m_Data.assign(size, 0);
+    m_dwUsage = usage;
+    glGenBuffers(1, &m_glBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, m_glBuffer);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(size), nullptr,
+                 (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    m_nDirtyBegin = 0;
+    m_nDirtyEnd = size;
+    return m_glBuffer != 0;
+}
+
+DeviceBuffer::~DeviceBuffer() {
+    if (m_glBuffer) glDeleteBuffers(1, &m_glBuffer);
+}
+
+HRESULT DeviceBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD flags) {
+    if (!data) return D3DERR_INVALIDCALL;
+    *data = nullptr;
+    const UINT total = Size();
+    if (offset > total) return D3DERR_INVALIDCALL;
+    if (size == 0) size = total - offset;  // 0 locks the rest of the buffer
+    if (size > total - offset) return D3DERR_INVALIDCALL;
+    *data = m_Data.data() + offset;
+    m_bLocked = true;
+    m_nLockBegin = offset;
+    m_nLockEnd = (flags & D3DLOCK_READONLY) ? offset : offset + size;
+    return D3D_OK;
+}
+
+HRESULT DeviceBuffer::Unlock() {
+    if (!m_bLocked) return D3DERR_INVALIDCALL;
+    m_bLocked = false;
+    if (m_nLockEnd > m_nLockBegin) {
+        if (m_nDirtyEnd == m_nDirtyBegin) {
+            m_nDirtyBegin = m_nLockBegin;
+            m_nDirtyEnd = m_nLockEnd;
+        } else {
+            m_nDirtyBegin = std::min(m_nDirtyBegin, m_nLockBegin);
+            m_nDirtyEnd = std::max(m_nDirtyEnd, m_nLockEnd);
+        }
+    }
+    return D3D_OK;
+}
+
+unsigned DeviceBuffer::Upload(unsigned target) {
+    glBindBuffer(target, m_glBuffer);
+    if (m_nDirtyEnd > m_nDirtyBegin) {
+        glBufferSubData(target, static_cast<GLintptr>(m_nDirtyBegin),
+                        static_cast<GLsizeiptr>(m_nDirtyEnd - m_nDirtyBegin), m_Data.data() + m_nDirtyBegin);
+        m_nDirtyBegin = m_nDirtyEnd = 0;
+    }
+    return m_glBuffer;
+}
+
+HRESULT Direct3DVertexBuffer8::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
+    if (!desc) return D3DERR_INVALIDCALL;
+    *desc = D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, m_dwUsage, m_Pool, Size(), m_dwFVF};
+    return D3D_OK;
+}
+
+HRESULT Direct3DIndexBuffer8::GetDesc(D3DINDEXBUFFER_DESC* desc) {
+    if (!desc) return D3DERR_INVALIDCALL;
+    *desc = D3DINDEXBUFFER_DESC{m_Format, D3DRTYPE_INDEXBUFFER, m_dwUsage, m_Pool, Size()};
+    return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Textures
+
+UINT BytesPerPixel(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A8R8G8B8:
+        case D3DFMT_X8R8G8B8: return 4;
+        case D3DFMT_R5G6B5:
+        case D3DFMT_X1R5G5B5:
+        case D3DFMT_A1R5G5B5:
+        case D3DFMT_A4R4G4B4:
+        case D3DFMT_X4R4G4B4: return 2;
+        case D3DFMT_A8:
+        case D3DFMT_L8: return 1;
+        default: return 0;
+    }
+}
+
+namespace {
+
+struct GlFormat {
+    GLenum internal;
+    GLenum format;
+    GLenum type;
+    bool opaque;     // the format has no alpha: alpha reads as 1
+    bool alphaOnly;  // A8: colour reads as 0, alpha from the texel
+    bool luminance;  // L8: the grey in all three colour channels
+};
+
+// Direct3D keeps ARGB texels in little-endian words, so their bytes are B, G, R, A.
+GlFormat ToGl(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A8R8G8B8: return {GL_RGBA8, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, false, false, false};
+        case D3DFMT_X8R8G8B8: return {GL_RGBA8, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, true, false, false};
+        case D3DFMT_R5G6B5: return {GL_RGB8, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, true, false, false};
+        case D3DFMT_X1R5G5B5: return {GL_RGB5_A1, GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV, true, false, false};
+        case D3DFMT_A1R5G5B5: return {GL_RGB5_A1, GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV, false, false, false};
+        case D3DFMT_A4R4G4B4: return {GL_RGBA4, GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV, false, false, false};
+        case D3DFMT_X4R4G4B4: return {GL_RGBA4, GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV, true, false, false};
+        case D3DFMT_A8: return {GL_R8, GL_RED, GL_UNSIGNED_BYTE, false, true, false};
+        case D3DFMT_L8: return {GL_R8, GL_RED, GL_UNSIGNED_BYTE, true, false, true};
+        default: return {0, 0, 0, false, false, false};
+    }
+}
+
+}  // namespace
+
+HRESULT Direct3DTexture8::Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                 D3DPOOL pool) {
+    const UINT bpp = BytesPerPixel(format);
+    if (bpp == 0) return D3DERR_INVALIDCALL;
+    if (width == 0 || height == 0 || width > 4096 || height > 4096) return D3DERR_INVALIDCALL;
+    UINT full = 1;
+    for (UINT w = width, h = height; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    if (levels == 0 || levels > full) levels = full;  // 0 asks for the whole chain
+    m_Format = format;
+    m_Pool = pool;
+    m_dwUsage = usage;
+    UINT w = width, h = height;
+    for (UINT i = 0; i < levels; ++i) {
+        m_Levels.push_back(Level{w, h, std::vector<BYTE>(static_cast<std::size_t>(w) * h * bpp, 0)});
+        w = std::max(1u, w / 2);
+        h = std::max(1u, h / 2);
+    }
+    m_LevelLocked.assign(levels, false);
+    glGenTextures(1, &m_glTexture);
+    m_bDirty = true;
+    return m_glTexture ? D3D_OK : D3DERR_OUTOFVIDEOMEMORY;
+}
+
+Direct3DTexture8::~Direct3DTexture8() {
+    if (m_glTexture) glDeleteTextures(1, &m_glTexture);
+}
+
+HRESULT Direct3DTexture8::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
+    if (!desc || level >= m_Levels.size()) return D3DERR_INVALIDCALL;
+    const Level& l = m_Levels[level];
+    *desc = D3DSURFACE_DESC{m_Format, D3DRTYPE_SURFACE, m_dwUsage, m_Pool, static_cast<UINT>(l.pixels.size()),
+                            D3DMULTISAMPLE_NONE, l.width, l.height};
+    return D3D_OK;
+}
+
+HRESULT Direct3DTexture8::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD) {
+    if (!locked || level >= m_Levels.size() || m_LevelLocked[level]) return D3DERR_INVALIDCALL;
+    Level& l = m_Levels[level];
+    const UINT bpp = BytesPerPixel(m_Format);
+    std::size_t offset = 0;
+    if (rect) {
+        if (rect->left < 0 || rect->top < 0 || rect->right > static_cast<LONG>(l.width) ||
+            rect->bottom > static_cast<LONG>(l.height) || rect->left >= rect->right || rect->top >= rect->bottom)
+            return D3DERR_INVALIDCALL;
+        offset = (static_cast<std::size_t>(rect->top) * l.width + static_cast<std::size_t>(rect->left)) * bpp;
+    }
+    locked->Pitch = static_cast<INT>(l.width * bpp);
+    locked->pBits = l.pixels.data() + offset;
+    m_LevelLocked[level] = true;
+    return D3D_OK;
+}
+
+HRESULT Direct3DTexture8::UnlockRect(UINT level) {
+    if (level >= m_Levels.size() || !m_LevelLocked[level]) return D3DERR_INVALIDCALL;
+    m_LevelLocked[level] = false;
+    m_bDirty = true;
+    return D3D_OK;
+}
+
+unsigned Direct3DTexture8::Upload() {
+    glBindTexture(GL_TEXTURE_2D, m_glTexture);
+    if (!m_bDirty) return m_glTexture;
+    const GlFormat gl = ToGl(m_Format);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    // Rows go up top row first, so texture coordinate v = 0 is the image's top.
+    for (std::size_t i = 0; i < m_Levels.size(); ++i) {
+        const Level& l = m_Levels[i];
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), static_cast<GLint>(gl.internal),
+                     static_cast<GLsizei>(l.width), static_cast<GLsizei>(l.height), 0, gl.format, gl.type,
+                     l.pixels.data());
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(m_Levels.size()) - 1);
+    if (gl.alphaOnly) {
+        const GLint swizzle[4] = {GL_ZERO, GL_ZERO, GL_ZERO, GL_RED};
+        glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
+    } else if (gl.luminance) {
+        const GLint swizzle[4] = {GL_RED, GL_RED, GL_RED, GL_ONE};
+        glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
+    } else if (gl.opaque) {
+        const GLint swizzle[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ONE};
+        glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
+    }
+    m_bDirty = false;
+    return m_glTexture;
+}
