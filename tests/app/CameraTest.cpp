@@ -332,8 +332,8 @@ TEST_F(CameraDeviceTest, CameraModesSetTheDeviceTransforms) {
     EXPECT_EQ(g_Camera.GetWorld(), kept);
     EXPECT_NE(Transform(D3DTS_VIEW), keptView);
     D3DXMATRIX drawnFrom;
-    const D3DXMATRIX view = Transform(D3DTS_VIEW);
-    ASSERT_NE(D3DXMatrixInverse(&drawnFrom, nullptr, &view), nullptr);
+    const D3DXMATRIX deviceView = Transform(D3DTS_VIEW);
+    ASSERT_NE(D3DXMatrixInverse(&drawnFrom, nullptr, &deviceView), nullptr);
     const D3DXVECTOR3 eye = Row(drawnFrom, 3);
     EXPECT_GT(D3DXVec3Length(&eye), 15000.0f);
 
