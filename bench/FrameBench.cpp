@@ -6,22 +6,18 @@
 // of heap allocations, which must be 0.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <string>
 
 #include "app/Entry.h"
 #include "app/Frame.h"
 #include "app/FrameTimer.h"
 #include "app/Startup.h"
+#include "bench/AllocationCounter.h"
 #include "platform/Window.h"
 
 namespace {
-
-std::atomic<long> g_nAllocations{0};
-bool g_bCounting = false;
 
 LRESULT BenchWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -55,11 +51,9 @@ void BM_EmptyFrame(benchmark::State& state) {
 
     long allocations = 0;
     for (auto _ : state) {
-        g_nAllocations = 0;
-        g_bCounting = true;
+        bench_support::StartCountingAllocations();
         Tick(hwnd);
-        g_bCounting = false;
-        allocations += g_nAllocations;
+        allocations += bench_support::StopCountingAllocations();
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
@@ -73,13 +67,5 @@ void BM_EmptyFrame(benchmark::State& state) {
 BENCHMARK(BM_EmptyFrame)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-void* operator new(std::size_t size) {
-    if (g_bCounting) ++g_nAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 BENCHMARK_MAIN();

@@ -234,6 +234,7 @@ private:
     std::uint64_t m_nMaterialVersion = 1;
     std::uint64_t m_nRenderStateVersion = 1;
 
+    UINT m_nDrawVertices = 0;  // vertices the bound stream holds for the current draw
     unsigned m_glVertexArray = 0;
     bool m_bClipControl = false;
     std::uint64_t m_nDraws = 0;

@@ -76,15 +76,19 @@ GLenum GlAddress(DWORD a) {
 }
 
 bool PrimitiveVertices(D3DPRIMITIVETYPE type, UINT primitives, GLenum& mode, GLsizei& count) {
+    std::uint64_t n = primitives;
     switch (type) {
-        case D3DPT_POINTLIST: mode = GL_POINTS; count = static_cast<GLsizei>(primitives); return true;
-        case D3DPT_LINELIST: mode = GL_LINES; count = static_cast<GLsizei>(primitives * 2); return true;
-        case D3DPT_LINESTRIP: mode = GL_LINE_STRIP; count = static_cast<GLsizei>(primitives + 1); return true;
-        case D3DPT_TRIANGLELIST: mode = GL_TRIANGLES; count = static_cast<GLsizei>(primitives * 3); return true;
-        case D3DPT_TRIANGLESTRIP: mode = GL_TRIANGLE_STRIP; count = static_cast<GLsizei>(primitives + 2); return true;
-        case D3DPT_TRIANGLEFAN: mode = GL_TRIANGLE_FAN; count = static_cast<GLsizei>(primitives + 2); return true;
+        case D3DPT_POINTLIST: mode = GL_POINTS; break;
+        case D3DPT_LINELIST: mode = GL_LINES; n *= 2; break;
+        case D3DPT_LINESTRIP: mode = GL_LINE_STRIP; n += 1; break;
+        case D3DPT_TRIANGLELIST: mode = GL_TRIANGLES; n *= 3; break;
+        case D3DPT_TRIANGLESTRIP: mode = GL_TRIANGLE_STRIP; n += 2; break;
+        case D3DPT_TRIANGLEFAN: mode = GL_TRIANGLE_FAN; n += 2; break;
+        default: return false;
     }
-    return false;
+    if (n > 0x7FFFFFFFu) return false;
+    count = static_cast<GLsizei>(n);
+    return true;
 }
 
 GLuint CompileStage(GLenum type, const std::string& source, std::string& error) {
@@ -581,6 +585,10 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     Program* program = FindProgram(vertexShader, vertexKey, fragment);
     if (!program) return D3DERR_INVALIDCALL;
 
+    // A stride shorter than the layout's vertex would read past the buffer.
+    if (m_nStreamStride < layout->stride) return D3DERR_INVALIDCALL;
+    m_nDrawVertices = m_pStream->Size() < layout->stride ? 0 : (m_pStream->Size() - layout->stride) / m_nStreamStride + 1;
+
     BindBackBuffer();
     ApplyRenderStates();
     glUseProgram(program->glProgram);
@@ -601,7 +609,7 @@ HRESULT Direct3DDevice8::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, 
     if (primitiveCount == 0) return D3D_OK;
     const HRESULT hr = PrepareDraw(false);
     if (FAILED(hr)) return hr;
-    const UINT vertices = m_pStream->Size() / m_nStreamStride;
+    const UINT vertices = m_nDrawVertices;
     if (startVertex > vertices || static_cast<UINT>(count) > vertices - startVertex) return D3DERR_INVALIDCALL;
     glDrawArrays(mode, static_cast<GLint>(startVertex), count);
     ++m_nDraws;
@@ -619,6 +627,8 @@ HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT, UINT,
     const UINT indexSize = m_pIndices->Format() == D3DFMT_INDEX32 ? 4 : 2;
     const UINT indices = m_pIndices->Size() / indexSize;
     if (startIndex > indices || static_cast<UINT>(count) > indices - startIndex) return D3DERR_INVALIDCALL;
+    // Every index, moved by the base vertex, must name a vertex of the stream.
+    if (std::uint64_t{m_nBaseVertex} + m_pIndices->MaxIndex() >= m_nDrawVertices) return D3DERR_INVALIDCALL;
     glDrawElementsBaseVertex(mode, count, indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
                              reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
                              static_cast<GLint>(m_nBaseVertex));

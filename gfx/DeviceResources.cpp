@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 // ---------------------------------------------------------------------------
@@ -44,6 +45,7 @@ HRESULT DeviceBuffer::Unlock() {
     if (!m_bLocked) return D3DERR_INVALIDCALL;
     m_bLocked = false;
     if (m_nLockEnd > m_nLockBegin) {
+        ++m_nWrites;
         if (m_nDirtyEnd == m_nDirtyBegin) {
             m_nDirtyBegin = m_nLockBegin;
             m_nDirtyEnd = m_nLockEnd;
@@ -69,6 +71,28 @@ HRESULT Direct3DVertexBuffer8::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
     *desc = D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, m_dwUsage, m_Pool, Size(), m_dwFVF};
     return D3D_OK;
+}
+
+DWORD Direct3DIndexBuffer8::MaxIndex() {
+    if (m_nMaxIndexWrites != m_nWrites) {
+        DWORD largest = 0;
+        if (m_Format == D3DFMT_INDEX32) {
+            for (std::size_t i = 0; i + 4 <= m_Data.size(); i += 4) {
+                DWORD v;
+                std::memcpy(&v, &m_Data[i], 4);
+                largest = std::max(largest, v);
+            }
+        } else {
+            for (std::size_t i = 0; i + 2 <= m_Data.size(); i += 2) {
+                WORD v;
+                std::memcpy(&v, &m_Data[i], 2);
+                largest = std::max<DWORD>(largest, v);
+            }
+        }
+        m_dwMaxIndex = largest;
+        m_nMaxIndexWrites = m_nWrites;
+    }
+    return m_dwMaxIndex;
 }
 
 HRESULT Direct3DIndexBuffer8::GetDesc(D3DINDEXBUFFER_DESC* desc) {

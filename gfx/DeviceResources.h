@@ -75,6 +75,7 @@ protected:
 
     std::vector<BYTE> m_Data;
     DWORD m_dwUsage = 0;
+    std::uint64_t m_nWrites = 0;  // counts unlocks that may have changed the data
 
 private:
     unsigned m_glBuffer = 0;
@@ -104,6 +105,10 @@ public:
     HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc);
     D3DFORMAT Format() const { return m_Format; }
 
+    // The largest index the buffer holds (device use: draws are checked
+    // against their vertices with it).
+    DWORD MaxIndex();
+
 private:
     friend class Direct3DDevice8;
     friend class RefCounted<Direct3DIndexBuffer8>;
@@ -111,6 +116,8 @@ private:
     ~Direct3DIndexBuffer8() = default;
     D3DFORMAT m_Format = D3DFMT_INDEX16;
     D3DPOOL m_Pool = D3DPOOL_MANAGED;
+    DWORD m_dwMaxIndex = 0;
+    std::uint64_t m_nMaxIndexWrites = ~std::uint64_t{0};
 };
 
 // Bytes per pixel of the texture formats the device takes; 0 for others.

@@ -58,10 +58,11 @@ bool LayoutFromFVF(DWORD fvf, VertexLayout& layout) {
         offset += ElementSize(type);
     };
     put(D3DVSDE_POSITION, ElementType::Float3);
-    const UINT betas = position == D3DFVF_XYZ ? 0 : (position - D3DFVF_XYZ) / 2;
+    const UINT betas = position == D3DFVF_XYZ ? 0 : (position - D3DFVF_XYZRHW) / 2;
     if (betas > 0) {
         const bool lastIsIndices = (fvf & D3DFVF_LASTBETA_UBYTE4) != 0;
         const UINT weights = lastIsIndices ? betas - 1 : betas;
+        if (weights > 4) return false;  // a vertex register holds four weights at most
         if (weights > 0) put(D3DVSDE_BLENDWEIGHT, FloatElement(weights));
         if (lastIsIndices) put(D3DVSDE_BLENDINDICES, ElementType::UByte4);
     }

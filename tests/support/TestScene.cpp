@@ -171,13 +171,13 @@ bool MakeBox(Direct3DDevice8* device, D3DXVECTOR3 h, D3DCOLOR colour, ToonMesh& 
     std::vector<WORD> indices;
     const D3DXVECTOR3 normals[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
     for (const D3DXVECTOR3& n : normals) {
-        // Two axes across the face, chosen so that (a, b, n) is left-handed
-        // and the quad winds clockwise seen from outside.
+        // Two axes across the face with b = n x a; walking the corners from
+        // (-a, -b) toward +a first winds the quad clockwise seen from outside.
         D3DXVECTOR3 a = std::fabs(n.y) > 0.5f ? D3DXVECTOR3(1, 0, 0) : D3DXVECTOR3(0, 1, 0);
         D3DXVECTOR3 b;
         D3DXVec3Cross(&b, &n, &a);
         const auto base = static_cast<WORD>(vertices.size());
-        const float corners[4][2] = {{-1, -1}, {-1, 1}, {1, 1}, {1, -1}};
+        const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
         for (const auto& c : corners) {
             const D3DXVECTOR3 p = n + a * c[0] + b * c[1];
             vertices.push_back({p.x * h.x, p.y * h.y, p.z * h.z, n.x, n.y, n.z, colour, 0, 0, 0, 0});

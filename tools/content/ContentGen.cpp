@@ -393,6 +393,13 @@ std::span<const Generator> Generators() {
     static constexpr Generator kGenerators[] = {
         {"glimmerwing.ico", &MakeIcon},
         {"TOONTOON.BMP", &MakeToonRamp},
+        {"BIRDDAMMY02.X", &MakeBirdModel},
+        {"WHALEDAMMY.X", &MakeWhaleModel},
+        {"MOON.X", &MakeMoonModel},
+        {"EARTH.X", &MakeEarthModel},
+        {"MOON.BPS", &MakeMoonPlacements},
+        {"EARTH.JPG", &MakeEarthTexture},
+        {"MOON.JPG", &MakeMoonTexture},
     };
     return kGenerators;
 }

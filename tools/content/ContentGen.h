@@ -81,4 +81,31 @@ Bytes EncodeBmp24(const Image& image);
 std::uint8_t ToonRampGrey(int column);
 Bytes MakeToonRamp();
 
+// ---------------------------------------------------------------------------
+// Rigid models (Models.cpp): X files in the text format, each with one visible
+// mesh (named "...display...") and one proxy mesh ("...dammy..."), built from
+// the shapes of Models.h.
+
+Bytes MakeBirdModel();      // BIRDDAMMY02.X
+Bytes MakeWhaleModel();     // WHALEDAMMY.X
+Bytes MakeMoonModel();      // MOON.X, textured "Moon.JPG"
+Bytes MakeEarthModel();     // EARTH.X, textured "earth.jpg"
+
+// MOON.BPS: a signed 32-bit count, then that many 4x4 float world matrices in
+// row order, little-endian: the four moons.
+Bytes MakeMoonPlacements();
+
+// ---------------------------------------------------------------------------
+// Planet textures (PlanetImages.cpp): size x size equirectangular images,
+// column 0 at longitude 0, row 0 at the north pole.
+
+// A baseline JPEG (three components, 4:2:0, JFIF) of the image's colours;
+// alpha is dropped. Empty when the encoder fails.
+Bytes EncodeJpeg(const Image& image, int quality);
+
+Image RenderEarthImage(int size);
+Image RenderMoonImage(int size);
+Bytes MakeEarthTexture();   // EARTH.JPG, 512 x 512
+Bytes MakeMoonTexture();    // MOON.JPG, 512 x 512
+
 } // namespace content
