@@ -10,6 +10,7 @@
 #include "platform/Input.h"
 #include "platform/Window.h"
 #include "render/ZSortRender.h"
+#include "scenery/BackGrounds.h"
 
 float g_fElapsedTime = 0.0f;
 KeyState g_Keys{};
@@ -65,6 +66,7 @@ void ReadKeys() {
 
 void FrameMove() {
     UpdateLight();
+    g_BackGrounds.FrameMove();
     // The goals, the flock, the path and its flyer, the particles and the
     // camera of the mode move here as they join the program.
 }
@@ -111,6 +113,8 @@ void Render() {
     d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
     d->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
     d->SetTextureStageState(1, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+
+    g_BackGrounds.Render(d, g_Camera.GetWorld(), g_Camera.GetFrustum(), g_ZSortRender);
 
     // Pass 2, blended: the background objects.
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);

@@ -10,6 +10,7 @@
 #include "platform/Gdi.h"
 #include "platform/Random.h"
 #include "render/ZSortRender.h"
+#include "scenery/BackGrounds.h"
 
 Direct3D8* g_pD3D = nullptr;
 Direct3DDevice8* g_pd3dDevice = nullptr;
@@ -186,9 +187,13 @@ HRESULT InitiateObjects(HWND) {
     g_ErrLog.Add("\tZSortRender.RestoreDeviceObjects...\n");
     if (FAILED(g_ZSortRender.RestoreDeviceObjects(device))) return failed();
 
-    // The other scene objects come up here, in their fixed order, as they join
-    // the program: DammySkm, Ferguson, ParticleTrailPC, BackGrounds, Boids,
-    // Goal, GoalUser.
+    // DammySkm, Ferguson and ParticleTrailPC come here as they join the program.
+
+    g_BackGrounds.SetParameters(g_Settings);
+    g_ErrLog.Add("\tBackGrounds.InitDeviceObjects...\n");
+    if (FAILED(g_BackGrounds.InitDeviceObjects(device))) return failed();
+
+    // Boids, Goal and GoalUser follow here as they join the program.
     return S_OK;
 }
 
@@ -201,6 +206,7 @@ void Terminate() {
 
     g_ZSortRender.InvalidateDeviceObjects(g_pd3dDevice);
     g_ZSortRender.DeleteDeviceObjects();
+    g_BackGrounds.DeleteDeviceObjects();
     // The other scene objects are released here, in their fixed order, as they
     // join the program.
 

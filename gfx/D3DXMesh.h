@@ -192,3 +192,10 @@ HRESULT D3DXComputeBoundingSphere(const D3DXVECTOR3* first, DWORD count, DWORD s
 // more than kD3DXMaxMeshVertices vertices.
 HRESULT D3DXLoadMeshFromXof(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                             D3DXBuffer** materials, DWORD* materialCount, D3DXMesh** mesh);
+
+// The same, and for each vertex of the mesh the index of the file vertex it
+// was made from (one DWORD per vertex; vertices split for their normals share
+// it), which data given per file vertex (skin weights) is mapped through.
+HRESULT D3DXLoadMeshFromXofEx(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
+                              D3DXBuffer** materials, DWORD* materialCount, D3DXBuffer** vertexOrigins,
+                              D3DXMesh** mesh);

@@ -300,7 +300,7 @@ HRESULT MakeMaterialBuffer(const MeshSource& mesh, D3DXBuffer** buffer) {
 }
 
 HRESULT LoadMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacencyOut,
-                 D3DXBuffer** materialsOut, DWORD* materialCountOut, D3DXMesh** meshOut) {
+                 D3DXBuffer** materialsOut, DWORD* materialCountOut, D3DXBuffer** originsOut, D3DXMesh** meshOut) {
     if (!IsType(meshObject, TID_D3DRMMesh)) return D3DERR_INVALIDCALL;
     if (options & D3DXMESH_32BIT) return E_NOTIMPL;
     MeshSource source;
@@ -437,8 +437,15 @@ HRESULT LoadMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, 
         hr = MakeMaterialBuffer(source, &materials);
         if (FAILED(hr)) return hr;
     }
+    Ref<D3DXBuffer> origins;
+    if (originsOut) {
+        hr = D3DXCreateBuffer(static_cast<DWORD>(vertexPosition.size() * sizeof(DWORD)), &origins);
+        if (FAILED(hr)) return hr;
+        std::memcpy(origins->GetBufferPointer(), vertexPosition.data(), vertexPosition.size() * sizeof(DWORD));
+    }
 
     if (adjacencyOut) *adjacencyOut = adjacency.Detach();
+    if (originsOut) *originsOut = origins.Detach();
     if (materialsOut) *materialsOut = materials.Detach();
     if (materialCountOut) *materialCountOut = static_cast<DWORD>(source.materials.size());
     *meshOut = mesh.Detach();
@@ -447,17 +454,24 @@ HRESULT LoadMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, 
 
 }  // namespace
 
-HRESULT D3DXLoadMeshFromXof(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
-                            D3DXBuffer** materials, DWORD* materialCount, D3DXMesh** mesh) {
+HRESULT D3DXLoadMeshFromXofEx(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
+                              D3DXBuffer** materials, DWORD* materialCount, D3DXBuffer** vertexOrigins,
+                              D3DXMesh** mesh) {
     if (adjacency) *adjacency = nullptr;
     if (materials) *materials = nullptr;
     if (materialCount) *materialCount = 0;
+    if (vertexOrigins) *vertexOrigins = nullptr;
     if (mesh == nullptr) return D3DERR_INVALIDCALL;
     *mesh = nullptr;
     if (meshObject == nullptr) return D3DERR_INVALIDCALL;
     try {
-        return LoadMesh(meshObject, options, device, adjacency, materials, materialCount, mesh);
+        return LoadMesh(meshObject, options, device, adjacency, materials, materialCount, vertexOrigins, mesh);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+}
+
+HRESULT D3DXLoadMeshFromXof(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
+                            D3DXBuffer** materials, DWORD* materialCount, D3DXMesh** mesh) {
+    return D3DXLoadMeshFromXofEx(meshObject, options, device, adjacency, materials, materialCount, nullptr, mesh);
 }

@@ -890,8 +890,12 @@ HRESULT ResolveReferences(XFileDocument& document) {
     std::vector<XFileNode*> nodes;
     for (auto& object : document.objects) CollectNodes(*object, nodes);
     std::unordered_map<std::string_view, const XFileNode*> byName;
+    std::unordered_map<std::string_view, const XFileNode*> byId;  // the GUID's bytes
     for (const XFileNode* node : nodes) {
         if (!node->name.empty()) byName.emplace(node->name, node);
+        if (!IsEqualGUID(node->id, GUID{})) {
+            byId.emplace(std::string_view(reinterpret_cast<const char*>(&node->id), sizeof(GUID)), node);
+        }
     }
     for (XFileNode* node : nodes) {
         for (XFileChild& child : node->children) {
@@ -901,12 +905,8 @@ HRESULT ResolveReferences(XFileDocument& document) {
                 auto it = byName.find(child.refName);
                 if (it != byName.end()) target = it->second;
             } else {
-                for (const XFileNode* candidate : nodes) {
-                    if (IsEqualGUID(candidate->id, child.refId)) {
-                        target = candidate;
-                        break;
-                    }
-                }
+                auto it = byId.find(std::string_view(reinterpret_cast<const char*>(&child.refId), sizeof(GUID)));
+                if (it != byId.end()) target = it->second;
             }
             if (target == nullptr || !Allowed(*node->pTemplate, *target->pTemplate)) return DXFILEERR_BADDATAREFERENCE;
             child.target = target;

@@ -16,7 +16,11 @@
 // or left out, as exporters write them; an object is `Template [name]
 // { [<guid>] members children }`; a child is a data object or a reference
 // `{ name }`, `{ <guid> }` or `{ name <guid> }` to a named object of the file.
-// Templates may be defined in the file itself and are then known to that file.
+// Templates may be defined in the file itself and are then known to that file;
+// a definition that gives a known template GUID another data layout is
+// refused (DXFILEERR_BADTYPE), so a reader of a standard type can trust its
+// layout. A restricted template takes only the children it lists, a closed
+// one none.
 //
 // Limits that keep hostile input harmless: objects nest at most
 // kXFileMaxNesting levels, template structures kXFileMaxTemplateNesting

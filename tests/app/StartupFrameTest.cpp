@@ -462,6 +462,7 @@ TEST_F(Frame, RateTextIsRefreshedAfterEachSecond) {
 }
 
 TEST_F(Frame, RateTextIsDrawnLightBlueAtTheTopLeft) {
+    WriteSetting("intBakGnd", 0);  // nothing but the text in the picture
     HWND hwnd = Start();
     Tick(hwnd);
     const std::vector<std::uint32_t> pixels = Pixels();

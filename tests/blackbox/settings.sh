@@ -16,7 +16,7 @@ run_and_close() {
 write_hive '"intChkCol"=dword:00000001' '; a comment the program does not know' '"intMode"="text"'
 printf '\n[HKEY_CURRENT_USER\\Software\\Other]\n"keep"=dword:00000005\n' >>"$HIVE"
 run_and_close
-check "dark blue background" [ "$(pixel "$WORK/shot.png" 320 240)" = "0,0,50" ]
+check "dark blue background" [ "$(pixel "$WORK/shot.png" 480 240)" = "0,0,50" ]
 check "stored value kept" [ "$(hive_value intChkCol)" = "dword:00000001" ]
 check "missing value added with its default" [ "$(hive_value intBrdNumCur)" = "dword:00000014" ]
 check "string value rewritten as a dword" [ "$(hive_value intMode)" = "dword:00000000" ]
@@ -25,9 +25,9 @@ check "other section kept" grep -q '^"keep"=dword:00000005$' "$HIVE"
 check "thirteen values in the key" [ "$(grep -c '^"int' "$HIVE")" -eq 13 ]
 
 # The frame-rate text is drawn only for intChkFPS = 1.
-write_hive '"intChkFPS"=dword:00000002'
+write_hive '"intChkFPS"=dword:00000002' '"intBakGnd"=dword:00000000'
 run_and_close
-check "no frame-rate text for intChkFPS 2" [ "$(brightest "$WORK/shot.png" 0 0 640 480)" -eq 0 ]
+check "nothing at all drawn for intChkFPS 2 without the background" [ "$(brightest "$WORK/shot.png" 0 0 640 480)" -eq 0 ]
 
 # Out-of-range values start normally.
 write_hive '"intBrdNumCur"=dword:00000050' '"intPtlSizCur"=dword:000186a0' '"intDisMod"=dword:00000009' \

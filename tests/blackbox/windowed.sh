@@ -10,10 +10,13 @@ check "client area is 640x480 (got $geometry)" [ "$geometry" = "640x480" ]
 
 sleep 1.5  # the rate is refreshed after the first second
 shoot "$WID" "$WORK/shot.png"
-check "background is black" [ "$(pixel "$WORK/shot.png" 320 240)" = "0,0,0" ]
+# The start camera looks along +z from (2500, 750, -1500): one moon shows,
+# deep in the fog, left of the middle; the rest of the sky is empty.
+check "background is black" [ "$(pixel "$WORK/shot.png" 480 240)" = "0,0,0" ]
 check "frame-rate text at the top left" [ "$(brightest "$WORK/shot.png" 0 0 120 24)" -gt 100 ]
-check "nothing drawn below the text" [ "$(brightest "$WORK/shot.png" 0 40 640 440)" -eq 0 ]
 check "nothing drawn right of the text" [ "$(brightest "$WORK/shot.png" 200 0 440 40)" -eq 0 ]
+check "nothing drawn in the empty sky" [ "$(brightest "$WORK/shot.png" 320 40 320 440)" -eq 0 ]
+check "the moon far away in the fog" [ "$(brightest "$WORK/shot.png" 120 140 150 140)" -gt 5 ]
 
 # Mouse and clicks do not close a windowed run.
 xdotool mousemove --window "$WID" 100 100 click 1 mousemove_relative 40 40

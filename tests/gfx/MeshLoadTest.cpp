@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,7 +71,7 @@ protected:
         ASSERT_EQ(m_pFile->RegisterTemplates(D3DRM_XTEMPLATES, D3DRM_XTEMPLATE_BYTES), S_OK);
     }
     void TearDown() override {
-        for (D3DXBuffer* b : {m_pAdjacency, m_pMaterials}) {
+        for (D3DXBuffer* b : {m_pAdjacency, m_pMaterials, m_pOrigins}) {
             if (b) b->Release();
         }
         if (m_pMesh) m_pMesh->Release();
@@ -94,8 +97,8 @@ protected:
         const GUID* type = nullptr;
         data->GetType(&type);
         if (IsEqualGUID(*type, TID_D3DRMMesh)) {
-            return D3DXLoadMeshFromXof(data, D3DXMESH_SYSTEMMEM, nullptr, &m_pAdjacency, &m_pMaterials, &m_dwMaterials,
-                                       &m_pMesh);
+            return D3DXLoadMeshFromXofEx(data, D3DXMESH_SYSTEMMEM, nullptr, &m_pAdjacency, &m_pMaterials,
+                                         &m_dwMaterials, &m_pOrigins, &m_pMesh);
         }
         HRESULT hr = E_FAIL;
         for (XFileObject* child = nullptr; hr == E_FAIL && data->GetNextObject(&child) == S_OK;) {
@@ -113,6 +116,7 @@ protected:
     D3DXMesh* m_pMesh = nullptr;
     D3DXBuffer* m_pAdjacency = nullptr;
     D3DXBuffer* m_pMaterials = nullptr;
+    D3DXBuffer* m_pOrigins = nullptr;
     DWORD m_dwMaterials = 0;
 };
 
@@ -189,6 +193,15 @@ TEST_F(MeshLoadTest, CubeWithFaceNormalsSplitsCornersAndKeepsTheFileData) {
         const float w = v.Get<float>(i, D3DVSDE_TEXCOORD0, 4);
         EXPECT_EQ(u, p.x > 0 ? 1.0f : 0.0f);
         EXPECT_EQ(w, p.y > 0 ? 1.0f : 0.0f);
+    }
+    // Each vertex knows the file vertex it came from.
+    ASSERT_EQ(m_pOrigins->GetBufferSize(), 24u * 4u);
+    const auto* origins = static_cast<const DWORD*>(m_pOrigins->GetBufferPointer());
+    for (DWORD i = 0; i < 24; ++i) {
+        ASSERT_LT(origins[i], 8u);
+        ExpectNear(v.Position(i), {origins[i] & 1 ? 1.0f : -1.0f, origins[i] & 2 ? 1.0f : -1.0f,
+                                   origins[i] & 4 ? 1.0f : -1.0f}, 0.0f);
+        EXPECT_EQ(origins[i], i < 8 ? i : origins[i]);
     }
     // A mesh fresh from the file has no attribute table yet.
     DWORD ranges = 7;
@@ -295,6 +308,7 @@ TEST_F(MeshLoadTest, InconsistentMeshesAreRejected) {
         EXPECT_EQ(m_pMesh, nullptr) << c.what;
         EXPECT_EQ(m_pAdjacency, nullptr) << c.what;
         EXPECT_EQ(m_pMaterials, nullptr) << c.what;
+        EXPECT_EQ(m_pOrigins, nullptr) << c.what;
     }
 
     // Not a Mesh object.
@@ -349,7 +363,7 @@ TEST_F(MeshLoadTest, DamagedFilesLoadOrFailButNeverMisbehave) {
         } else {
             EXPECT_EQ(m_pMesh, nullptr);
         }
-        for (D3DXBuffer** b : {&m_pAdjacency, &m_pMaterials}) {
+        for (D3DXBuffer** b : {&m_pAdjacency, &m_pMaterials, &m_pOrigins}) {
             if (*b) (*b)->Release();
             *b = nullptr;
         }
@@ -357,6 +371,44 @@ TEST_F(MeshLoadTest, DamagedFilesLoadOrFailButNeverMisbehave) {
         m_pMesh = nullptr;
     }
     EXPECT_GT(loaded, 0);
+}
+
+TEST_F(MeshLoadTest, EverySuppliedModelLoads) {
+    for (const char* name : {"BIRDDAMMY02.X", "WHALEDAMMY.X", "MOON.X", "EARTH.X"}) {
+        SCOPED_TRACE(name);
+        std::ifstream file(std::string(GLIMMERWING_SOURCE_DIR) + "/resources/" + name, std::ios::binary);
+        ASSERT_TRUE(file.good());
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        DXFILELOADMEMORY memory{text.data(), static_cast<DWORD>(text.size())};
+        XFileEnumObject* e = nullptr;
+        ASSERT_EQ(m_pFile->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, &e), S_OK);
+        int meshes = 0;
+        // Depth first through the frames, loading every mesh on the way.
+        std::function<void(XFileData*)> walk = [&](XFileData* data) {
+            const GUID* type = nullptr;
+            data->GetType(&type);
+            if (IsEqualGUID(*type, TID_D3DRMMesh)) {
+                ++meshes;
+                D3DXMesh* mesh = nullptr;
+                D3DXBuffer* materials = nullptr;
+                DWORD count = 0;
+                EXPECT_EQ(D3DXLoadMeshFromXof(data, D3DXMESH_SYSTEMMEM, nullptr, nullptr, &materials, &count, &mesh),
+                          S_OK);
+                EXPECT_GE(count, 1u);
+                if (mesh) mesh->Release();
+                if (materials) materials->Release();
+            }
+            for (XFileObject* child = nullptr; data->GetNextObject(&child) == S_OK; child->Release()) {
+                XFileData* childData = nullptr;
+                ASSERT_EQ(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(&childData)), S_OK);
+                walk(childData);
+                childData->Release();
+            }
+        };
+        for (XFileData* d = nullptr; e->GetNextDataObject(&d) == S_OK; d->Release()) walk(d);
+        EXPECT_EQ(meshes, 2);
+        e->Release();
+    }
 }
 
 // ---------------------------------------------------------------------------

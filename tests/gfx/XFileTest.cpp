@@ -431,6 +431,39 @@ AnimationSet Walk {
     e->Release();
 }
 
+TEST_F(XFileTest, ReferencesByGuidAndForward) {
+    constexpr std::string_view text = R"(xof 0302txt 0064
+Frame User { { <01234567-89AB-CDEF-0123-456789ABCDEF> } { Later } }
+Frame <01234567-89ab-cdef-0123-456789abcdef> { }
+Frame Later { <FEDCBA98-7654-3210-FEDC-BA9876543210> }
+)";
+    XFileEnumObject* e = nullptr;
+    ASSERT_EQ(Open(text, &e), S_OK);
+    XFileData* user = FirstObject(e);
+    ASSERT_NE(user, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        XFileObject* child = nullptr;
+        ASSERT_EQ(user->GetNextObject(&child), S_OK);
+        XFileDataReference* ref = nullptr;
+        ASSERT_EQ(child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(&ref)), S_OK);
+        XFileData* target = nullptr;
+        ASSERT_EQ(ref->Resolve(&target), S_OK);
+        GUID id{};
+        target->GetId(&id);
+        EXPECT_EQ(id.Data1, i == 0 ? 0x01234567u : 0xFEDCBA98u);
+        EXPECT_EQ(id.Data4[7], i == 0 ? 0xEF : 0x10);
+        EXPECT_EQ(NameOf(target), i == 0 ? "" : "Later");
+        target->Release();
+        ref->Release();
+        child->Release();
+    }
+    user->Release();
+    e->Release();
+    // A GUID reference needs an object with that GUID.
+    EXPECT_EQ(Parse("xof 0302txt 0064\nFrame A { { <00000000-0000-0000-0000-000000000000> } }"),
+              DXFILEERR_BADDATAREFERENCE);
+}
+
 TEST_F(XFileTest, OpensResourcesOfTheProgram) {
     static const ResourceEntry table[] = {
         {"MODEL", "CUBE.X", reinterpret_cast<const unsigned char*>(kModel.data()), kModel.size()},

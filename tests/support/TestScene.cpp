@@ -55,11 +55,18 @@ bool Upload(Direct3DDevice8* device, const std::vector<ToonVertex>& vertices, co
 
 }  // namespace
 
-bool SaverScene::Start() {
+bool SaverScene::Start(const std::filesystem::path& configFolder) {
     m_folder = std::filesystem::temp_directory_path() /
                ("glimmerwing-scene-" + std::to_string(getpid()) + "-" + std::to_string(std::rand()));
     std::filesystem::create_directories(m_folder / "run");
-    setenv("XDG_CONFIG_HOME", (m_folder / "config").c_str(), 1);
+    if (configFolder.empty()) {
+        std::filesystem::create_directories(m_folder / "config" / "glimmerwing");
+        std::ofstream(m_folder / "config" / "glimmerwing" / "user.reg")
+            << "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]\n"
+               "\"intBakGnd\"=dword:00000000\n";
+    }
+    setenv("XDG_CONFIG_HOME", configFolder.empty() ? (m_folder / "config").c_str() : configFolder.c_str(), 1);
     setenv("XDG_STATE_HOME", (m_folder / "state").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (m_folder / "run").c_str(), 1);
     g_ErrLog.SetDirectoryForTesting((m_folder / "state").c_str());

@@ -18,7 +18,10 @@ class SaverScene {
 public:
     // Starts the saver's stages on a new window; false (with the reason in
     // Error()) when there is no display or no OpenGL 3.3 device.
-    bool Start();
+    // A config folder may be given, to start from settings a test wrote;
+    // without one the saver starts with its defaults, but for the background
+    // objects, which are off so that the picture holds only what the test draws.
+    bool Start(const std::filesystem::path& configFolder = {});
     void Stop();
     ~SaverScene() { Stop(); }
 

@@ -1,0 +1,151 @@
+// The shared textures of the models' materials: one texture per exact name,
+// counted acquisitions, list order and the log lines of a creation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/ErrLog.h"
+#include "gfx/Device.h"
+#include "platform/Window.h"
+#include "scenery/TextureCache.h"
+
+namespace {
+
+constexpr const char* kWindowClass = "GlimmerwingTextureCacheTest";
+
+class TextureCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
+        if (!m_pD3D) GTEST_SKIP() << "no display";
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kWindowClass;
+        RegisterClassA(&wc);
+        m_hwnd = CreateWindowExA(0, kWindowClass, "texture cache test", WS_CAPTION, 0, 0, 160, 120, nullptr,
+                                 nullptr, nullptr, nullptr);
+        ASSERT_NE(m_hwnd, nullptr);
+        D3DPRESENT_PARAMETERS pp{};
+        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+        pp.BackBufferCount = 1;
+        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        pp.hDeviceWindow = m_hwnd;
+        pp.Windowed = TRUE;
+        ASSERT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hwnd,
+                                       D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &m_pDevice),
+                  D3D_OK);
+        g_ErrLog.ClearForTesting();
+    }
+
+    void TearDown() override {
+        // Every case gives back what it took.
+        EXPECT_EQ(m_cache.Count(), 0);
+        if (m_pDevice) m_pDevice->Release();
+        if (m_pD3D) m_pD3D->Release();
+        if (m_hwnd && IsWindow(m_hwnd)) DestroyWindow(m_hwnd);
+        platform::ResetWindowingForTesting();
+    }
+
+    Direct3D8* m_pD3D = nullptr;
+    Direct3DDevice8* m_pDevice = nullptr;
+    HWND m_hwnd = nullptr;
+    TextureCache m_cache;
+};
+
+}  // namespace
+
+TEST_F(TextureCacheTest, OneNameSharesOneTexture) {
+    Direct3DTexture8* first = m_cache.Acquire(m_pDevice, "earth.jpg");
+    ASSERT_NE(first, nullptr) << g_ErrLog.Text();
+    Direct3DTexture8* second = m_cache.Acquire(m_pDevice, "earth.jpg");
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(m_cache.Count(), 1);
+    EXPECT_EQ(m_cache.RefCountOf(first), 2);
+    EXPECT_STREQ(g_ErrLog.Text(), "\t\t\tD3DXCreateTextureFromResource...earth.jpg\n");
+
+    // Hold our own reference to see when the cache lets go of its one.
+    EXPECT_EQ(first->AddRef(), 2u);
+    m_cache.Release(first);
+    EXPECT_EQ(m_cache.RefCountOf(first), 1);
+    EXPECT_EQ(m_cache.Count(), 1);
+    m_cache.Release(first);
+    EXPECT_EQ(m_cache.Count(), 0);
+    EXPECT_EQ(m_cache.RefCountOf(first), 0);
+    EXPECT_EQ(first->Release(), 0u) << "the cache still holds the texture";
+}
+
+TEST_F(TextureCacheTest, NamesDifferingInCaseAreDifferentEntries) {
+    Direct3DTexture8* lower = m_cache.Acquire(m_pDevice, "earth.jpg");
+    Direct3DTexture8* upper = m_cache.Acquire(m_pDevice, "EARTH.JPG");
+    ASSERT_NE(lower, nullptr);
+    ASSERT_NE(upper, nullptr);
+    EXPECT_NE(lower, upper);
+    EXPECT_EQ(m_cache.Count(), 2);
+    EXPECT_EQ(m_cache.RefCountOf(lower), 1);
+    EXPECT_EQ(m_cache.RefCountOf(upper), 1);
+    m_cache.Release(lower);
+    m_cache.Release(upper);
+}
+
+TEST_F(TextureCacheTest, NewEntriesGoSecond) {
+    Direct3DTexture8* a = m_cache.Acquire(m_pDevice, "earth.jpg");
+    Direct3DTexture8* b = m_cache.Acquire(m_pDevice, "moon.jpg");
+    Direct3DTexture8* c = m_cache.Acquire(m_pDevice, "EARTH.JPG");
+    ASSERT_EQ(m_cache.Count(), 3);
+    EXPECT_STREQ(m_cache.NameAt(0), "earth.jpg");
+    EXPECT_STREQ(m_cache.NameAt(1), "EARTH.JPG");
+    EXPECT_STREQ(m_cache.NameAt(2), "moon.jpg");
+    EXPECT_EQ(m_cache.NameAt(3), nullptr);
+
+    // Unlinking the head, the middle and the last keeps the rest in order.
+    m_cache.Release(a);
+    EXPECT_STREQ(m_cache.NameAt(0), "EARTH.JPG");
+    EXPECT_STREQ(m_cache.NameAt(1), "moon.jpg");
+    Direct3DTexture8* d = m_cache.Acquire(m_pDevice, "earth.jpg");
+    EXPECT_STREQ(m_cache.NameAt(1), "earth.jpg");
+    m_cache.Release(d);
+    m_cache.Release(b);
+    EXPECT_EQ(m_cache.Count(), 1);
+    EXPECT_STREQ(m_cache.NameAt(0), "EARTH.JPG");
+    m_cache.Release(c);
+}
+
+TEST_F(TextureCacheTest, UnknownPointersAreIgnored) {
+    Direct3DTexture8* earth = m_cache.Acquire(m_pDevice, "earth.jpg");
+    ASSERT_NE(earth, nullptr);
+    m_cache.Release(nullptr);
+    m_cache.Release(reinterpret_cast<Direct3DTexture8*>(&m_cache));
+    EXPECT_EQ(m_cache.Count(), 1);
+    EXPECT_EQ(m_cache.RefCountOf(earth), 1);
+    m_cache.Release(earth);
+    m_cache.Release(earth);  // already gone: nothing
+    EXPECT_EQ(m_cache.Count(), 0);
+    EXPECT_EQ(m_cache.Acquire(m_pDevice, nullptr), nullptr);
+}
+
+TEST_F(TextureCacheTest, MissingResourceIsNotCachedAndIsTriedAgain) {
+    EXPECT_EQ(m_cache.Acquire(m_pDevice, "nothere.jpg"), nullptr);
+    EXPECT_EQ(m_cache.Count(), 0);
+    EXPECT_EQ(m_cache.Acquire(m_pDevice, "nothere.jpg"), nullptr);
+    EXPECT_STREQ(g_ErrLog.Text(),
+                 "\t\t\tD3DXCreateTextureFromResource...nothere.jpg\n\t\t\tFailed\n"
+                 "\t\t\tD3DXCreateTextureFromResource...nothere.jpg\n\t\t\tFailed\n");
+    // A resource that is not an image fails the same way.
+    g_ErrLog.ClearForTesting();
+    EXPECT_EQ(m_cache.Acquire(m_pDevice, "MOON.X"), nullptr);
+    EXPECT_STREQ(g_ErrLog.Text(), "\t\t\tD3DXCreateTextureFromResource...MOON.X\n\t\t\tFailed\n");
+}
+
+TEST_F(TextureCacheTest, LongNameIsLoggedShortened) {
+    const std::string name(600, 'x');
+    EXPECT_EQ(m_cache.Acquire(m_pDevice, name.c_str()), nullptr);
+    const std::string log = g_ErrLog.Text();
+    const std::string prefix = "\t\t\tD3DXCreateTextureFromResource...";
+    ASSERT_EQ(log.compare(0, prefix.size(), prefix), 0);
+    const std::size_t end = log.find('\n');
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end + 1, 511u);
+    EXPECT_GT(end, 400u);
+    EXPECT_EQ(log.substr(end + 1), "\t\t\tFailed\n");
+}
