@@ -269,15 +269,14 @@ TEST_F(MeshModelTest, HostileFilesFailCleanly) {
         EXPECT_LT(LoadText(model, deep), 0);
     }
     {
-        // A visible mesh without vertices.
+        // A visible mesh without vertices: its load fails, and so the model's.
         MeshModel model;
-        const HRESULT hr = LoadText(model, "Mesh emptydisplay {\n 0;;\n 0;;\n}\n" + Quad("emptydammy"));
-        if (SUCCEEDED(hr)) {
-            ModelObject object;
-            object.SetModel(&model);
-            ZSortRender renderer;
-            EXPECT_EQ(object.Render(m_pDevice, Identity(), Frustum(), renderer), S_OK);
-        }
+        EXPECT_EQ(LoadText(model, "Mesh emptydisplay {\n 0;;\n 0;;\n}\n" + Quad("emptydammy")), E_FAIL);
+        const std::string log = g_ErrLog.Text();
+        const std::string tail = "\t\t\tD3DXLoadMeshFromXof...\n\t\t\tFailed\n";
+        ASSERT_GE(log.size(), tail.size());
+        EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+        EXPECT_EQ(model.Release(), S_OK);
     }
 }
 
@@ -343,6 +342,25 @@ TEST_F(MeshModelTest, MaterialSetsDifferOnlyInOpacity) {
     const D3DMATERIAL8& half = mesh.MaterialSet(4)[0];
     EXPECT_NEAR(half.Ambient.a, 0.5f, 1e-6f);
     EXPECT_EQ(mesh.Textures()[0], nullptr);
+}
+
+TEST_F(MeshModelTest, UnusedMaterialsStillPairEachRangeWithItsOwn) {
+    // Two materials, both naming the earth texture; the faces use only the
+    // second (the red one).
+    const std::string list = " MeshMaterialList {\n  2;\n  2;\n  1,\n  1;;\n" + std::string(kEarthTextured) +
+                             "  Material {\n   1.0;0.3;0.33;1.0;;\n   5.0;\n   0;0;0;;\n   0;0;0;;\n"
+                             "   TextureFilename { \"earth.jpg\"; }\n  }\n }\n";
+    MeshModel model;
+    ASSERT_EQ(LoadText(model, Quad("pairdisplay", list) + Quad("pairdammy")), S_OK) << g_ErrLog.Text();
+    const DisplayMesh& mesh = *model.Display(0);
+    ASSERT_EQ(mesh.AttribCount(), 1u);
+    EXPECT_FLOAT_EQ(mesh.MaterialSet(9)[0].Diffuse.g, 0.3f);
+    ASSERT_NE(mesh.Textures()[0], nullptr);
+    // Both materials hold the texture; releasing the model gives both back
+    // (the fixture checks that the cache ends empty).
+    EXPECT_EQ(g_TextureCache.RefCountOf(mesh.Textures()[0]), 2);
+    model.Release();
+    EXPECT_EQ(g_TextureCache.Count(), 0);
 }
 
 TEST_F(MeshModelTest, LoadWritesItsStepsInOrder) {

@@ -22,12 +22,6 @@ void ExpectRow(const D3DXMATRIX& m, int row, float x, float y, float z, float w)
 
 }  // namespace
 
-TEST(ModelObject, StartsAtTheOriginWithoutAModel) {
-    ModelObject object;
-    for (int r = 0; r < 4; ++r) ExpectRow(object.World(), r, r == 0, r == 1, r == 2, r == 3);
-    EXPECT_EQ(object.Model(), nullptr);
-}
-
 TEST(ModelObject, TranslateAlongWorldOrOwnAxes) {
     ModelObject world, own;
     world.SetPosition(1, 2, 3);
