@@ -65,7 +65,7 @@ case "${1:-}" in
     export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
     export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0}"
     export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-    on_display ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 300
+    on_display ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 300 -j2
     ;;
   bench)
     install_packages
