@@ -17,13 +17,13 @@ xdotool mousemove_relative 3 1
 sleep 0.7
 check "a travel of 4 pixels keeps the saver" running "$SAVER"
 xdotool mousemove_relative 1 0
-wait_exit "$SAVER" 5
+wait_exit "$SAVER" 20
 check "a travel of 5 pixels closes it (status $STATUS)" [ "$STATUS" = 0 ]
 
 start_saver /s
 wait_window
 xdotool click 1
-wait_exit "$SAVER" 5
+wait_exit "$SAVER" 20
 check "a click closes it (status $STATUS)" [ "$STATUS" = 0 ]
 
 start_saver /s
@@ -39,6 +39,6 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 xdotool windowfocus "$other"
-wait_exit "$SAVER" 5
+wait_exit "$SAVER" 20
 check "focus loss closes it (status $STATUS)" [ "$STATUS" = 0 ]
 finish

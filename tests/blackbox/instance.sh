@@ -14,7 +14,7 @@ check "second saver exits at once (${elapsed} ms)" [ $elapsed -lt 3000 ]
 check "only one saver window" [ "$(xdotool search --onlyvisible --name '^Glimmerwing Screen Saver$' | wc -l)" -eq 1 ]
 check "first saver still runs" running "$first"
 kill -TERM "$first"
-wait_exit "$first" 10
+wait_exit "$first" 30
 check "a termination request closes the saver normally (got $STATUS)" [ "$STATUS" = 0 ]
 check "settings written at the close" [ -s "$HIVE" ]
 finish

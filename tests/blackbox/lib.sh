@@ -25,6 +25,7 @@ check() {  # check "what" command...
   else
     FAILURES=$((FAILURES + 1))
     echo "FAILED: $what"
+    [ -s "$WORK/stderr" ] && { echo "--- the saver's standard error:"; tail -n 30 "$WORK/stderr"; }
   fi
 }
 
@@ -52,9 +53,9 @@ wait_window() {
   return 1
 }
 
-# Waits up to $2 seconds (default 10) for process $1 to end; its status is in $STATUS.
+# Waits up to $2 seconds (default 30: a sanitised build checks its heap at exit) for process $1 to end; its status is in $STATUS.
 wait_exit() {
-  local pid=$1 limit=${2:-10}
+  local pid=$1 limit=${2:-30}
   for _ in $(seq $((limit * 10))); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid"

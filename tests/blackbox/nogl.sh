@@ -17,6 +17,6 @@ start_saver /w
 wait_window
 xdotool windowfocus --sync "$WID" 2>/dev/null
 xdotool key --clearmodifiers Escape
-wait_exit "$SAVER" 10
+wait_exit "$SAVER" 30
 check "successful start leaves the old log untouched" cmp -s "$WORK/log.before" "$LOG"
 finish

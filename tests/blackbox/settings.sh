@@ -9,7 +9,7 @@ run_and_close() {
   shoot "$WID" "$WORK/shot.png"
   xdotool windowfocus --sync "$WID" 2>/dev/null
   xdotool key --clearmodifiers Escape
-  wait_exit "$SAVER" 10
+  wait_exit "$SAVER" 30
 }
 
 # Dark blue background; the other values keep their defaults and are added.

@@ -25,7 +25,7 @@ check "mouse and click keep a windowed run" running "$SAVER"
 
 xdotool windowfocus --sync "$WID" 2>/dev/null
 xdotool key --clearmodifiers Escape
-wait_exit "$SAVER" 10
+wait_exit "$SAVER" 30
 check "Escape ends the run with 0 (got $STATUS)" [ "$STATUS" = 0 ]
 
 expected=$(mktemp)
