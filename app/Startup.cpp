@@ -6,6 +6,7 @@
 #include "app/Entry.h"
 #include "app/ErrLog.h"
 #include "app/Settings.h"
+#include "model/SkinnedMesh.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Random.h"
@@ -187,7 +188,13 @@ HRESULT InitiateObjects(HWND) {
     g_ErrLog.Add("\tZSortRender.RestoreDeviceObjects...\n");
     if (FAILED(g_ZSortRender.RestoreDeviceObjects(device))) return failed();
 
-    // DammySkm, Ferguson and ParticleTrailPC come here as they join the program.
+    // A skinned mesh that is loaded but never drawn: it brings the skinning
+    // programs up once at start.
+    g_ErrLog.Add("\tDammySkm.InitDeviceObjects...\n");
+    if (FAILED(g_DammySkm.InitDeviceObjects(device, g_d3dCaps, "Dammy.x"))) return failed();
+    g_DammySkm.RestoreDeviceObjects();
+
+    // Ferguson and ParticleTrailPC come here as they join the program.
 
     g_BackGrounds.SetParameters(g_Settings);
     g_ErrLog.Add("\tBackGrounds.InitDeviceObjects...\n");
@@ -206,6 +213,8 @@ void Terminate() {
 
     g_ZSortRender.InvalidateDeviceObjects(g_pd3dDevice);
     g_ZSortRender.DeleteDeviceObjects();
+    g_DammySkm.InvalidateDeviceObjects();
+    g_DammySkm.DeleteDeviceObjects();
     g_BackGrounds.DeleteDeviceObjects();
     // The other scene objects are released here, in their fixed order, as they
     // join the program.

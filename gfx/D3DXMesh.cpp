@@ -5,6 +5,7 @@
 #include <new>
 #include <numeric>
 
+#include "gfx/DeviceResources.h"
 #include "gfx/VertexFormat.h"
 #include "gfx/VertexProgramAsm.h"
 
@@ -73,7 +74,7 @@ DWORD D3DXMesh::Release() {
     return refs;
 }
 
-HRESULT D3DXCreateMeshFVF(DWORD numFaces, DWORD numVertices, DWORD options, DWORD fvf, Direct3DDevice8* /*device*/,
+HRESULT D3DXCreateMeshFVF(DWORD numFaces, DWORD numVertices, DWORD options, DWORD fvf, Direct3DDevice8* device,
                           D3DXMesh** mesh) {
     if (mesh == nullptr) return D3DERR_INVALIDCALL;
     *mesh = nullptr;
@@ -96,25 +97,40 @@ HRESULT D3DXCreateMeshFVF(DWORD numFaces, DWORD numVertices, DWORD options, DWOR
         created->Release();
         return E_OUTOFMEMORY;
     }
+    created->AttachDevice(device);
     *mesh = created;
     return S_OK;
 }
 
-HRESULT D3DXMesh::LockVertexBuffer(DWORD /*flags*/, BYTE** data) {
+HRESULT D3DXMesh::LockVertexBuffer(DWORD flags, BYTE** data) {
     if (data == nullptr) return D3DERR_INVALIDCALL;
     *data = m_Vertices.data();
+    if (!(flags & D3DLOCK_READONLY)) {
+        m_bVerticesChanged = true;
+        m_bVerticesLocked = true;
+    }
     return S_OK;
 }
 
-HRESULT D3DXMesh::UnlockVertexBuffer() { return S_OK; }
+HRESULT D3DXMesh::UnlockVertexBuffer() {
+    m_bVerticesLocked = false;
+    return S_OK;
+}
 
-HRESULT D3DXMesh::LockIndexBuffer(DWORD /*flags*/, BYTE** data) {
+HRESULT D3DXMesh::LockIndexBuffer(DWORD flags, BYTE** data) {
     if (data == nullptr) return D3DERR_INVALIDCALL;
     *data = reinterpret_cast<BYTE*>(m_Indices.data());
+    if (!(flags & D3DLOCK_READONLY)) {
+        m_bIndicesChanged = true;
+        m_bIndicesLocked = true;
+    }
     return S_OK;
 }
 
-HRESULT D3DXMesh::UnlockIndexBuffer() { return S_OK; }
+HRESULT D3DXMesh::UnlockIndexBuffer() {
+    m_bIndicesLocked = false;
+    return S_OK;
+}
 
 HRESULT D3DXMesh::LockAttributeBuffer(DWORD /*flags*/, DWORD** data) {
     if (data == nullptr) return D3DERR_INVALIDCALL;
@@ -165,7 +181,7 @@ HRESULT D3DXMesh::CloneMeshFVF(DWORD options, DWORD fvf, Direct3DDevice8* device
     VertexLayout to;
     if (!LayoutFromFVF(m_dwFVF, from) || !LayoutFromFVF(fvf, to)) return D3DERR_INVALIDCALL;
     D3DXMesh* out = nullptr;
-    HRESULT hr = D3DXCreateMeshFVF(GetNumFaces(), m_dwNumVertices, options, fvf, device, &out);
+    HRESULT hr = D3DXCreateMeshFVF(GetNumFaces(), m_dwNumVertices, options, fvf, device ? device : m_pDevice, &out);
     if (FAILED(hr)) return hr;
     try {
         out->m_Indices = m_Indices;
@@ -256,7 +272,8 @@ HRESULT D3DXMesh::Optimize(DWORD flags, const DWORD* adjacencyIn, DWORD* adjacen
             newOfOld = oldOfNew;
         }
 
-        HRESULT hr = D3DXCreateMeshFVF(faces, static_cast<DWORD>(oldOfNew.size()), m_dwOptions, m_dwFVF, nullptr, &out);
+        HRESULT hr = D3DXCreateMeshFVF(faces, static_cast<DWORD>(oldOfNew.size()), m_dwOptions, m_dwFVF, m_pDevice,
+                                       &out);
         if (FAILED(hr)) return hr;
         for (std::size_t v = 0; v < oldOfNew.size(); ++v) {
             std::memcpy(&out->m_Vertices[v * m_dwStride], &m_Vertices[static_cast<std::size_t>(oldOfNew[v]) * m_dwStride],

@@ -11,6 +11,8 @@
 
 class D3DXBuffer;
 class Direct3DDevice8;
+class Direct3DIndexBuffer8;
+class Direct3DVertexBuffer8;
 class XFileData;
 
 // One range of a mesh's faces that share an attribute (a material).
@@ -30,7 +32,9 @@ struct D3DXMATERIAL {
 };
 
 // Mesh options. Only D3DXMESH_32BIT changes what a mesh is, and it is not
-// supported (indices are 16-bit); the pool and usage bits are recorded.
+// supported (indices are 16-bit); the pool and usage bits are recorded and
+// given to the device buffers (SYSTEMMEM and MANAGED select those pools, else
+// the default pool; the device keeps a copy of every buffer in any pool).
 constexpr DWORD D3DXMESH_32BIT = 0x001;
 constexpr DWORD D3DXMESH_DONOTCLIP = 0x002;
 constexpr DWORD D3DXMESH_POINTS = 0x004;
@@ -135,11 +139,35 @@ public:
     // fail with D3DXERR_INVALIDMESH.
     bool IndicesInRange() const;
 
+    // Drawing. A mesh keeps a reference to the device it was created with
+    // (clones and optimized copies take the same one unless CloneMeshFVF is
+    // given another) for as long as it lives.
+
+    // The device, with one more reference. D3DERR_INVALIDCALL when the mesh
+    // was created without one.
+    HRESULT GetDevice(Direct3DDevice8** device);
+    // A device buffer with the mesh's vertices (format = the mesh's format) or
+    // its 16-bit indices, with one more reference. It is made at the first
+    // call and filled again from the mesh's arrays when they have been locked
+    // for writing (flags without D3DLOCK_READONLY) since the last fill.
+    // D3DERR_INVALIDCALL without a device; a failing creation is passed on.
+    HRESULT GetVertexBuffer(Direct3DVertexBuffer8** vertexBuffer);
+    HRESULT GetIndexBuffer(Direct3DIndexBuffer8** indexBuffer);
+    // Draws the faces of one attribute as an indexed triangle list from the
+    // mesh's buffers: stream 0, indices with base vertex 0 and the mesh's
+    // format as the vertex shader are set, then one draw per attribute-table
+    // range with that id (without a table: one per run of consecutive faces
+    // with that attribute). S_OK when no face has the attribute; the first
+    // failing device call is returned.
+    HRESULT DrawSubset(DWORD attribId);
+
 private:
     friend HRESULT D3DXCreateMeshFVF(DWORD numFaces, DWORD numVertices, DWORD options, DWORD fvf,
                                      Direct3DDevice8* device, D3DXMesh** mesh);
     D3DXMesh() = default;
-    ~D3DXMesh() = default;
+    ~D3DXMesh();
+    void AttachDevice(Direct3DDevice8* device);
+    HRESULT DrawRange(DWORD faceStart, DWORD faceCount, DWORD vertexStart, DWORD vertexCount);
 
     DWORD m_dwRefs = 1;
     DWORD m_dwFVF = 0;
@@ -150,6 +178,16 @@ private:
     std::vector<WORD> m_Indices;
     std::vector<DWORD> m_Attributes;
     std::vector<D3DXATTRIBUTERANGE> m_AttribTable;
+
+    Direct3DDevice8* m_pDevice = nullptr;  // one reference, or null
+    Direct3DVertexBuffer8* m_pVertexBuffer = nullptr;
+    Direct3DIndexBuffer8* m_pIndexBuffer = nullptr;
+    // Whether the arrays may differ from the device buffers: set by a lock
+    // for writing, kept while such a lock is open.
+    bool m_bVerticesChanged = true;
+    bool m_bIndicesChanged = true;
+    bool m_bVerticesLocked = false;
+    bool m_bIndicesLocked = false;
 };
 
 // Adjacency of triangles given by their corners (three keys per face, equal

@@ -1,5 +1,7 @@
-// D3DXLoadMeshFromXof: a mesh from a Mesh object of an X file.
+// D3DXLoadMeshFromXof and D3DXLoadSkinMeshFromXof: a mesh, and a skin mesh,
+// from a Mesh object of an X file.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "gfx/D3DXMesh.h"
+#include "gfx/D3DXSkinMesh.h"
 #include "gfx/ImageDecode.h"
 #include "gfx/VertexFormat.h"
 #include "gfx/VertexProgramAsm.h"
@@ -299,8 +302,40 @@ HRESULT MakeMaterialBuffer(const MeshSource& mesh, D3DXBuffer** buffer) {
     return S_OK;
 }
 
+// One SkinWeights object: a bone, the file vertices it moves and how much.
+struct BoneSource {
+    std::string name;
+    std::vector<DWORD> vertices;  // file vertex indices
+    std::vector<float> weights;
+    D3DXMATRIX offset;
+};
+
+HRESULT ReadSkinWeights(XFileData* object, const MeshSource& mesh, BoneSource& bone) {
+    DataReader in(object);
+    const char* name = nullptr;
+    DWORD count = 0;
+    if (!in.Pointer(name) || !in.Dword(count) || !in.Holds(count, 8)) return D3DXERR_INVALIDDATA;
+    bone.name = name ? name : "";
+    bone.vertices.resize(count);
+    bone.weights.resize(count);
+    for (DWORD& v : bone.vertices) in.Dword(v);
+    in.Floats(bone.weights.data(), count);
+    if (!in.Floats(&bone.offset.m[0][0], 16)) return D3DXERR_INVALIDDATA;
+    for (DWORD i = 0; i < count; ++i) {
+        if (bone.vertices[i] >= mesh.vertexCount) return D3DXERR_INVALIDDATA;
+        if (!std::isfinite(bone.weights[i]) || bone.weights[i] < 0.0f) return D3DXERR_INVALIDDATA;
+    }
+    for (const auto& row : bone.offset.m) {
+        if (!std::all_of(std::begin(row), std::end(row), [](float x) { return std::isfinite(x); })) {
+            return D3DXERR_INVALIDDATA;
+        }
+    }
+    return S_OK;
+}
+
 HRESULT LoadMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacencyOut,
-                 D3DXBuffer** materialsOut, DWORD* materialCountOut, D3DXBuffer** originsOut, D3DXMesh** meshOut) {
+                 D3DXBuffer** materialsOut, DWORD* materialCountOut, D3DXBuffer** originsOut, D3DXMesh** meshOut,
+                 std::vector<BoneSource>* bones = nullptr) {
     if (!IsType(meshObject, TID_D3DRMMesh)) return D3DERR_INVALIDCALL;
     if (options & D3DXMESH_32BIT) return E_NOTIMPL;
     MeshSource source;
@@ -324,6 +359,10 @@ HRESULT LoadMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, 
         if (!seenMaterials && IsType(child, TID_D3DRMMeshMaterialList)) {
             seenMaterials = true;
             return ReadMaterialList(child, source);
+        }
+        if (bones && IsType(child, DXFILEOBJ_SkinWeights)) {
+            bones->emplace_back();
+            return ReadSkinWeights(child, source, bones->back());
         }
         return S_OK;
     });
@@ -474,4 +513,106 @@ HRESULT D3DXLoadMeshFromXofEx(XFileData* meshObject, DWORD options, Direct3DDevi
 HRESULT D3DXLoadMeshFromXof(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
                             D3DXBuffer** materials, DWORD* materialCount, D3DXMesh** mesh) {
     return D3DXLoadMeshFromXofEx(meshObject, options, device, adjacency, materials, materialCount, nullptr, mesh);
+}
+
+namespace {
+
+HRESULT LoadSkinMesh(XFileData* meshObject, DWORD options, Direct3DDevice8* device, D3DXBuffer** adjacency,
+                     D3DXBuffer** materials, DWORD* materialCount, D3DXBuffer** boneNamesOut,
+                     D3DXBuffer** boneTransformsOut, D3DXSkinMesh** skinMeshOut) {
+    std::vector<BoneSource> bones;
+    Ref<D3DXMesh> mesh;
+    Ref<D3DXBuffer> origins;
+    Ref<D3DXBuffer> adjacencyBuffer;
+    Ref<D3DXBuffer> materialBuffer;
+    DWORD materialTotal = 0;
+    HRESULT hr = LoadMesh(meshObject, options, device, adjacency ? &adjacencyBuffer : nullptr,
+                          materials ? &materialBuffer : nullptr, &materialTotal, &origins, &mesh, &bones);
+    if (FAILED(hr)) return hr;
+
+    // The loaded vertices made from each file vertex.
+    const DWORD vertexCount = mesh->GetNumVertices();
+    const auto* origin = static_cast<const DWORD*>(origins->GetBufferPointer());
+    DWORD fileVertices = 0;
+    for (DWORD v = 0; v < vertexCount; ++v) fileVertices = std::max(fileVertices, origin[v] + 1);
+    std::vector<DWORD> firstCopy(fileVertices, UNUSED32);
+    std::vector<DWORD> nextCopy(vertexCount, UNUSED32);
+    for (DWORD v = vertexCount; v-- > 0;) {
+        nextCopy[v] = firstCopy[origin[v]];
+        firstCopy[origin[v]] = v;
+    }
+
+    Ref<D3DXSkinMesh> skin;
+    hr = D3DXCreateSkinMeshFromMesh(mesh.get(), static_cast<DWORD>(bones.size()), &skin);
+    if (FAILED(hr)) return hr;
+    std::vector<DWORD> vertices;
+    std::vector<float> weights;
+    for (std::size_t b = 0; b < bones.size(); ++b) {
+        vertices.clear();
+        weights.clear();
+        for (std::size_t i = 0; i < bones[b].vertices.size(); ++i) {
+            const DWORD file = bones[b].vertices[i];
+            for (DWORD v = file < fileVertices ? firstCopy[file] : UNUSED32; v != UNUSED32; v = nextCopy[v]) {
+                vertices.push_back(v);
+                weights.push_back(bones[b].weights[i]);
+            }
+        }
+        hr = skin->SetBoneInfluence(static_cast<DWORD>(b), static_cast<DWORD>(vertices.size()), vertices.data(),
+                                    weights.data());
+        if (FAILED(hr)) return hr;
+    }
+
+    Ref<D3DXBuffer> names;
+    Ref<D3DXBuffer> transforms;
+    if (!bones.empty()) {
+        std::size_t size = bones.size() * sizeof(char*);
+        for (const BoneSource& bone : bones) size += bone.name.size() + 1;
+        if (size > 0x7FFFFFFFu) return E_OUTOFMEMORY;
+        if (boneNamesOut) {
+            hr = D3DXCreateBuffer(static_cast<DWORD>(size), &names);
+            if (FAILED(hr)) return hr;
+            auto* pointers = static_cast<char**>(names->GetBufferPointer());
+            char* text = reinterpret_cast<char*>(pointers + bones.size());
+            for (std::size_t b = 0; b < bones.size(); ++b) {
+                pointers[b] = text;
+                std::memcpy(text, bones[b].name.c_str(), bones[b].name.size() + 1);
+                text += bones[b].name.size() + 1;
+            }
+        }
+        if (boneTransformsOut) {
+            hr = D3DXCreateBuffer(static_cast<DWORD>(bones.size() * sizeof(D3DXMATRIX)), &transforms);
+            if (FAILED(hr)) return hr;
+            auto* matrices = static_cast<D3DXMATRIX*>(transforms->GetBufferPointer());
+            for (std::size_t b = 0; b < bones.size(); ++b) matrices[b] = bones[b].offset;
+        }
+    }
+
+    if (adjacency) *adjacency = adjacencyBuffer.Detach();
+    if (materials) *materials = materialBuffer.Detach();
+    if (materialCount) *materialCount = materialTotal;
+    if (boneNamesOut) *boneNamesOut = names.Detach();
+    if (boneTransformsOut) *boneTransformsOut = transforms.Detach();
+    *skinMeshOut = skin.Detach();
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT D3DXLoadSkinMeshFromXof(XFileData* meshObject, DWORD options, Direct3DDevice8* device,
+                                D3DXBuffer** adjacency, D3DXBuffer** materials, DWORD* materialCount,
+                                D3DXBuffer** boneNames, D3DXBuffer** boneTransforms, D3DXSkinMesh** skinMesh) {
+    if (adjacency) *adjacency = nullptr;
+    if (materials) *materials = nullptr;
+    if (materialCount) *materialCount = 0;
+    if (boneNames) *boneNames = nullptr;
+    if (boneTransforms) *boneTransforms = nullptr;
+    if (skinMesh == nullptr) return D3DERR_INVALIDCALL;
+    *skinMesh = nullptr;
+    if (meshObject == nullptr) return D3DERR_INVALIDCALL;
+    try {
+        return LoadSkinMesh(meshObject, options, device, adjacency, materials, materialCount, boneNames,
+                            boneTransforms, skinMesh);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

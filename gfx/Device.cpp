@@ -150,6 +150,8 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
     m_bClipControl = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
     if (m_bClipControl) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
     glGenVertexArrays(1, &m_glVertexArray);
+    glGenVertexArrays(1, &m_glSoftwareVertexArray);
+    glGenBuffers(1, &m_glSoftwareBuffer);
 
     const HRESULT hr = CreateBackBuffer();
     if (FAILED(hr)) return hr;
@@ -169,6 +171,7 @@ Direct3DDevice8::~Direct3DDevice8() {
             if (shader && shader->glShader) glDeleteShader(shader->glShader);
         m_Programs.clear();
         m_Shaders.clear();
+        DestroySoftwareVertexObjects();
         if (m_glVertexArray) glDeleteVertexArrays(1, &m_glVertexArray);
         DestroyBackBuffer();
         SDL_GL_DeleteContext(static_cast<SDL_GLContext>(m_pContext));

@@ -10,6 +10,12 @@
 // whole window and swaps. A windowed device with a 0 x 0 back buffer takes the
 // window's client size, as Direct3D does.
 //
+// With D3DRS_SOFTWAREVERTEXPROCESSING on (the start state of a device created
+// with D3DCREATE_SOFTWARE_VERTEXPROCESSING), a draw with a vertex program runs
+// the program on the CPU over the vertices the draw names, reading the
+// buffers' system-memory copies, and passes the results to the same fragment
+// programs; fixed-function draws stay on the GPU.
+//
 // Objects are reference counted as in COM: Release deletes the object when the
 // last reference goes.
 #pragma once
@@ -157,6 +163,10 @@ public:
     std::uint64_t DrawCount() const { return m_nDraws; }
     std::size_t ProgramCount() const { return m_Programs.size(); }
 
+    // Vertices that vertex programs have processed on the CPU so far
+    // (software vertex processing).
+    std::uint64_t SoftwareVertexCount() const { return m_nSoftwareVertices; }
+
     // The text of the last program that failed to compile or link (tests).
     const std::string& LastProgramError() const { return m_sProgramError; }
 
@@ -175,6 +185,10 @@ private:
     struct VertexShaderObject;
     struct Program;
     HRESULT PrepareDraw(bool indexed);
+    unsigned SoftwareVertexShader(std::uint32_t varyings);
+    bool IndicesWithin(UINT startIndex, UINT count, UINT minIndex, UINT numVertices) const;
+    void ProcessVerticesInSoftware(UINT first, UINT count);
+    void DestroySoftwareVertexObjects();
     Program* FindProgram(unsigned vertexShader, std::size_t vertexKey, const FragmentKey& fragment);
     unsigned FixedVertexShader(const FixedVertexKey& key);
     void BuildFragmentKey(FragmentKey& key) const;
@@ -235,6 +249,19 @@ private:
     std::uint64_t m_nRenderStateVersion = 1;
 
     UINT m_nDrawVertices = 0;  // vertices the bound stream holds for the current draw
+
+    // Software vertex processing: the program the current draw runs on the
+    // CPU (null when the GPU runs it), the varyings its fragment program
+    // reads, the pass-through programs by those varyings, and the scratch
+    // vertices (system memory and OpenGL buffer, grown as needed and reused).
+    VertexShaderObject* m_pSoftwareShader = nullptr;
+    std::uint32_t m_nSoftwareVaryings = 0;
+    std::unordered_map<std::uint32_t, unsigned> m_SoftwareVertexShaders;
+    std::vector<float> m_SoftwareVertices;
+    unsigned m_glSoftwareBuffer = 0;
+    std::size_t m_nSoftwareBufferBytes = 0;
+    unsigned m_glSoftwareVertexArray = 0;
+    std::uint64_t m_nSoftwareVertices = 0;
     unsigned m_glVertexArray = 0;
     bool m_bClipControl = false;
     std::uint64_t m_nDraws = 0;

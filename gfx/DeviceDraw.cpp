@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "gfx/Device.h"
@@ -232,9 +233,12 @@ HRESULT Direct3DDevice8::CreateVertexShader(const DWORD* declaration, const DWOR
         VertexProgram program;
         if (length == 0 || FAILED(DecodeVertexProgram(std::span<const DWORD>(function, length), program)))
             return D3DERR_INVALIDCALL;
+        // Translated even on a device that processes vertices in software:
+        // the render state may switch between the two paths at any draw.
         const std::string source = TranslateVertexProgramToGlsl(program);
         shader->glShader = CompileStage(GL_VERTEX_SHADER, source, m_sProgramError);
         if (!shader->glShader) return D3DERR_INVALIDCALL;
+        shader->program = std::move(program);
         shader->hasProgram = true;
     }
 
@@ -555,14 +559,19 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     unsigned vertexShader = 0;
     std::size_t vertexKey = 0;
     bool fixedFunction = true;
+    m_pSoftwareShader = nullptr;
     if (VertexShaderObject* shader = ShaderFromHandle(m_dwShader)) {
         layout = &shader->layout;
-        if (shader->hasProgram) {
+        if (!shader->hasProgram) return D3DERR_INVALIDCALL;  // a declaration alone is not drawn by this device
+        fixedFunction = false;
+        // In software vertex processing the CPU runs the program (the draw
+        // does that once it knows its vertices); fixed-function draws are
+        // generated programs either way and stay on the GPU.
+        if (m_RenderStates[D3DRS_SOFTWAREVERTEXPROCESSING]) {
+            m_pSoftwareShader = shader;
+        } else {
             vertexShader = shader->glShader;
             vertexKey = shader->key;
-            fixedFunction = false;
-        } else {
-            return D3DERR_INVALIDCALL;  // a declaration without a program is not drawn by this device
         }
     } else {
         if (!LayoutFromFVF(m_dwShader, fvfLayout)) return D3DERR_INVALIDCALL;
@@ -582,6 +591,14 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
 
     FragmentKey fragment;
     BuildFragmentKey(fragment);
+    if (m_pSoftwareShader) {
+        m_nSoftwareVaryings = FragmentVaryings(fragment);
+        vertexShader = SoftwareVertexShader(m_nSoftwareVaryings);
+        if (!vertexShader) return D3DERR_INVALIDCALL;
+        // Even like the fixed-function keys, but hashed from a tagged record
+        // of its own, so the two kinds do not meet.
+        vertexKey = HashKey(std::array<std::uint32_t, 2>{0x53575650u, m_nSoftwareVaryings}) << 1;
+    }
     Program* program = FindProgram(vertexShader, vertexKey, fragment);
     if (!program) return D3DERR_INVALIDCALL;
 
@@ -595,9 +612,13 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     UploadUniforms(*program, fixedFunction);
     ApplyTextures(fragment);
 
-    glBindVertexArray(m_glVertexArray);
-    m_pStream->Upload(GL_ARRAY_BUFFER);
-    ApplyVertexLayout(*layout);
+    if (m_pSoftwareShader) {
+        glBindVertexArray(m_glSoftwareVertexArray);
+    } else {
+        glBindVertexArray(m_glVertexArray);
+        m_pStream->Upload(GL_ARRAY_BUFFER);
+        ApplyVertexLayout(*layout);
+    }
     if (indexed) m_pIndices->Upload(GL_ELEMENT_ARRAY_BUFFER);
     return D3D_OK;
 }
@@ -611,13 +632,18 @@ HRESULT Direct3DDevice8::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, 
     if (FAILED(hr)) return hr;
     const UINT vertices = m_nDrawVertices;
     if (startVertex > vertices || static_cast<UINT>(count) > vertices - startVertex) return D3DERR_INVALIDCALL;
-    glDrawArrays(mode, static_cast<GLint>(startVertex), count);
+    if (m_pSoftwareShader) {
+        ProcessVerticesInSoftware(startVertex, static_cast<UINT>(count));
+        glDrawArrays(mode, 0, count);
+    } else {
+        glDrawArrays(mode, static_cast<GLint>(startVertex), count);
+    }
     ++m_nDraws;
     return D3D_OK;
 }
 
-HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT, UINT, UINT startIndex,
-                                              UINT primitiveCount) {
+HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices,
+                                              UINT startIndex, UINT primitiveCount) {
     GLenum mode = 0;
     GLsizei count = 0;
     if (!PrimitiveVertices(type, primitiveCount, mode, count)) return D3DERR_INVALIDCALL;
@@ -627,11 +653,24 @@ HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT, UINT,
     const UINT indexSize = m_pIndices->Format() == D3DFMT_INDEX32 ? 4 : 2;
     const UINT indices = m_pIndices->Size() / indexSize;
     if (startIndex > indices || static_cast<UINT>(count) > indices - startIndex) return D3DERR_INVALIDCALL;
+    const GLenum indexType = indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    const auto* indexOffset = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize);
+    if (m_pSoftwareShader) {
+        // Only the vertices the draw names are processed: minIndex ..
+        // minIndex + numVertices - 1 after the base vertex. They go to the
+        // scratch buffer from its start, where the indices find them moved
+        // down by minIndex.
+        const std::uint64_t first = std::uint64_t{m_nBaseVertex} + minIndex;
+        if (first + numVertices > m_nDrawVertices || minIndex > 0x7FFFFFFFu) return D3DERR_INVALIDCALL;
+        if (!IndicesWithin(startIndex, static_cast<UINT>(count), minIndex, numVertices)) return D3DERR_INVALIDCALL;
+        ProcessVerticesInSoftware(static_cast<UINT>(first), numVertices);
+        glDrawElementsBaseVertex(mode, count, indexType, indexOffset, -static_cast<GLint>(minIndex));
+        ++m_nDraws;
+        return D3D_OK;
+    }
     // Every index, moved by the base vertex, must name a vertex of the stream.
     if (std::uint64_t{m_nBaseVertex} + m_pIndices->MaxIndex() >= m_nDrawVertices) return D3DERR_INVALIDCALL;
-    glDrawElementsBaseVertex(mode, count, indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                             reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
-                             static_cast<GLint>(m_nBaseVertex));
+    glDrawElementsBaseVertex(mode, count, indexType, indexOffset, static_cast<GLint>(m_nBaseVertex));
     ++m_nDraws;
     return D3D_OK;
 }

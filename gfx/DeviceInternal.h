@@ -7,11 +7,13 @@
 
 #include "gfx/Device.h"
 #include "gfx/VertexFormat.h"
+#include "gfx/VertexProgram.h"
 
 struct Direct3DDevice8::VertexShaderObject {
     VertexLayout layout;
     std::vector<DeclarationConstant> constants;
     bool hasProgram = false;
+    VertexProgram program;    // the decoded program, run on the CPU in software vertex processing
     std::size_t key = 0;      // program key part: unique per object
     unsigned glShader = 0;    // translated vertex program (0 for a declaration alone)
 };

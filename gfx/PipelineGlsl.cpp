@@ -156,3 +156,41 @@ std::string FragmentGlsl(const FragmentKey& key) {
     s += "    oColor = current;\n}\n";
     return s;
 }
+
+std::uint32_t FragmentVaryings(const FragmentKey& key) {
+    std::uint32_t varyings = key.specular ? kVaryingSpecular : 0u;
+    if (key.fog) varyings |= kVaryingFog;
+    auto specular = [](std::uint8_t arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_SPECULAR; };
+    for (int i = 0; i < key.stageCount; ++i) {
+        const StageKey& st = key.stages[static_cast<std::size_t>(i)];
+        // Every stage that runs samples its texture.
+        varyings |= kVaryingTexCoord0 << (st.texCoordIndex & 7u);
+        if (specular(st.colorArg1) || specular(st.colorArg2) || specular(st.alphaArg1) || specular(st.alphaArg2))
+            varyings |= kVaryingSpecular;
+    }
+    return varyings;
+}
+
+std::string SoftwareVertexGlsl(std::uint32_t varyings) {
+    std::string s = "#version 330 core\n"
+                    "layout(location = 0) in vec4 sPos;\n"
+                    "layout(location = 1) in vec4 sD0;\n";
+    if (varyings & kVaryingSpecular) s += "layout(location = 2) in vec4 sD1;\n";
+    if (varyings & kVaryingFog) s += "layout(location = 3) in float sFog;\n";
+    for (UINT t = 0; t < 8; ++t)
+        if (varyings & (kVaryingTexCoord0 << t))
+            s += "layout(location = " + std::to_string(4 + t) + ") in vec4 sT" + std::to_string(t) + ";\n";
+    s += "uniform bool uClipControl;\n";
+    s += kVaryingsOut;
+    s += "void main() {\n"
+         "    gl_Position = uClipControl ? sPos : vec4(sPos.x, sPos.y, 2.0 * sPos.z - sPos.w, sPos.w);\n"
+         "    vsD0 = sD0;\n";
+    s += (varyings & kVaryingSpecular) ? "    vsD1 = sD1;\n" : "    vsD1 = vec4(0.0);\n";
+    for (UINT t = 0; t < 8; ++t) {
+        const std::string n = std::to_string(t);
+        s += (varyings & (kVaryingTexCoord0 << t)) ? "    vsT" + n + " = sT" + n + ";\n" : "    vsT" + n + " = vec4(0.0);\n";
+    }
+    s += (varyings & kVaryingFog) ? "    vsFog = sFog;\n" : "    vsFog = 1.0;\n";
+    s += "}\n";
+    return s;
+}

@@ -58,6 +58,22 @@ std::string FixedFunctionVertexGlsl(const FixedVertexKey& key);
 // 0..7), uTFactor, uFogColor, uAlphaRef (0..1).
 std::string FragmentGlsl(const FragmentKey& key);
 
+// The varyings a fragment program reads besides vsD0, which every one reads:
+// bits of kVarying*.
+constexpr std::uint32_t kVaryingSpecular = 1u;   // vsD1
+constexpr std::uint32_t kVaryingFog = 2u;        // vsFog
+constexpr std::uint32_t kVaryingTexCoord0 = 4u;  // vsT0; vsTn is kVaryingTexCoord0 << n
+std::uint32_t FragmentVaryings(const FragmentKey& key);
+
+// The vertex side of a draw whose vertices a program has already processed
+// on the CPU: it passes them on to the fragment program unchanged. Inputs
+// (all vec4 but the fog): location 0 the clip-space position, 1 the diffuse
+// colour, and those of `varyings` only: 2 the specular colour, 3 the fog
+// factor (float), 4 + n the texture coordinates n. Varyings it is not given
+// take the values of an output the program did not write. Uniform:
+// uClipControl, as in translated programs.
+std::string SoftwareVertexGlsl(std::uint32_t varyings);
+
 template <class T>
 std::size_t HashKey(const T& key) {
     // FNV-1a over the key's bytes; keys are plain bytes without padding holes

@@ -91,6 +91,13 @@ Bytes MakeWhaleModel();     // WHALEDAMMY.X
 Bytes MakeMoonModel();      // MOON.X, textured "Moon.JPG"
 Bytes MakeEarthModel();     // EARTH.X, textured "earth.jpg"
 
+// Skinned, animated models (SkinModels.cpp): one skinned mesh on a frame
+// hierarchy of bones and one looping AnimationSet each.
+Bytes MakeSkinnedBird03();  // BIRDSKINNED03.X, the bird's shape, a 0.5 s wing-beat
+Bytes MakeSkinnedBird04();  // BIRDSKINNED04.X, the same bird, a slower, shallower beat
+Bytes MakeSkinnedWhale();   // WHALESKINNED.X, the whale swimming slowly
+Bytes MakeDammySkin();      // DAMMY.X, "xof 0303txt 0032", up to four bones a vertex
+
 // MOON.BPS: a signed 32-bit count, then that many 4x4 float world matrices in
 // row order, little-endian: the four moons.
 Bytes MakeMoonPlacements();

@@ -102,34 +102,42 @@ Bytes WriteModel(const char* rootFrame, const TriMesh& display, const TriMesh& p
 // ---------------------------------------------------------------------------
 // Bird: 3.65 long (z -1.70 .. 1.95), wingspan 5.56, gull-winged.
 
-TriMesh BirdDisplayMesh() {
-    TriMesh mesh;
+std::vector<TriMesh> BirdDisplayParts() {
+    std::vector<TriMesh> parts;
     // Body, neck and head in one piece, from the tail root to the brow.
-    mesh.Append(LoftOf({Point(0.0, 0.06, -1.10), AlongZ(-0.98, 0.10, 0.09, 0.06),
-                        AlongZ(-0.72, 0.20, 0.18, 0.04), AlongZ(-0.38, 0.29, 0.26, 0.01),
-                        AlongZ(0.00, 0.34, 0.31, 0.00), AlongZ(0.36, 0.33, 0.30, 0.02),
-                        AlongZ(0.68, 0.26, 0.25, 0.06), AlongZ(0.92, 0.18, 0.19, 0.12),
-                        AlongZ(1.08, 0.20, 0.21, 0.16), AlongZ(1.26, 0.23, 0.23, 0.18),
-                        AlongZ(1.42, 0.21, 0.21, 0.18), AlongZ(1.54, 0.14, 0.14, 0.17),
-                        Point(0.0, 0.16, 1.60)},
-                       10));
+    parts.push_back(LoftOf({Point(0.0, 0.06, -1.10), AlongZ(-0.98, 0.10, 0.09, 0.06),
+                            AlongZ(-0.72, 0.20, 0.18, 0.04), AlongZ(-0.38, 0.29, 0.26, 0.01),
+                            AlongZ(0.00, 0.34, 0.31, 0.00), AlongZ(0.36, 0.33, 0.30, 0.02),
+                            AlongZ(0.68, 0.26, 0.25, 0.06), AlongZ(0.92, 0.18, 0.19, 0.12),
+                            AlongZ(1.08, 0.20, 0.21, 0.16), AlongZ(1.26, 0.23, 0.23, 0.18),
+                            AlongZ(1.42, 0.21, 0.21, 0.18), AlongZ(1.54, 0.14, 0.14, 0.17),
+                            Point(0.0, 0.16, 1.60)},
+                           10));
     // Beak, pointed and slightly hooked.
-    mesh.Append(LoftOf({AlongZ(1.40, 0.085, 0.07, 0.14), AlongZ(1.62, 0.065, 0.05, 0.13),
-                        AlongZ(1.80, 0.035, 0.03, 0.11), Point(0.0, 0.08, 1.95)},
-                       6));
+    parts.push_back(LoftOf({AlongZ(1.40, 0.085, 0.07, 0.14), AlongZ(1.62, 0.065, 0.05, 0.13),
+                            AlongZ(1.80, 0.035, 0.03, 0.11), Point(0.0, 0.08, 1.95)},
+                           6));
     // Right wing: broad inner wing raised to the elbow, swept outer wing.
     const std::vector<Section> right = {
         AlongX(0.15, 0.05, 0.45, -0.35, 0.07), AlongX(0.60, 0.12, 0.55, -0.40, 0.065),
         AlongX(1.10, 0.20, 0.55, -0.35, 0.055), AlongX(1.60, 0.22, 0.42, -0.30, 0.045),
         AlongX(2.10, 0.18, 0.20, -0.28, 0.035), AlongX(2.50, 0.12, -0.05, -0.28, 0.025),
         Point(2.78, 0.08, -0.25)};
-    mesh.Append(LoftOf(right, 8));
-    mesh.Append(LoftOf(MirrorX(right), 8));
+    parts.push_back(LoftOf(right, 8));
+    parts.push_back(LoftOf(MirrorX(right), 8));
     // Tail: a flat fan widening backwards.
-    mesh.Append(LoftOf({AlongZ(-0.75, 0.10, 0.05, 0.05), AlongZ(-1.05, 0.20, 0.04, 0.04),
-                        AlongZ(-1.35, 0.36, 0.03, 0.03), AlongZ(-1.62, 0.50, 0.025, 0.02),
-                        AlongZ(-1.70, 0.48, 0.02, 0.02)},
-                       8));
+    parts.push_back(LoftOf({AlongZ(-0.75, 0.10, 0.05, 0.05), AlongZ(-1.05, 0.20, 0.04, 0.04),
+                            AlongZ(-1.35, 0.36, 0.03, 0.03), AlongZ(-1.62, 0.50, 0.025, 0.02),
+                            AlongZ(-1.70, 0.48, 0.02, 0.02)},
+                           8));
+    return parts;
+}
+
+TriMesh BirdDisplayMesh() {
+    TriMesh mesh;
+    for (const TriMesh& part : BirdDisplayParts()) {
+        mesh.Append(part);
+    }
     return mesh;
 }
 
@@ -153,18 +161,18 @@ Bytes MakeBirdModel() {
 // ---------------------------------------------------------------------------
 // Whale: 7.05 long (z -3.60 .. 3.45), flukes 2.8 across, long flippers.
 
-TriMesh WhaleDisplayMesh() {
-    TriMesh mesh;
+std::vector<TriMesh> WhaleDisplayParts() {
+    std::vector<TriMesh> parts;
     // Body from the snout back to the tail stock, which is taller than wide.
-    mesh.Append(LoftOf({Point(0.0, -0.08, 3.45), AlongZ(3.32, 0.30, 0.24, -0.08),
-                        AlongZ(3.08, 0.55, 0.44, -0.08), AlongZ(2.70, 0.74, 0.60, -0.07),
-                        AlongZ(2.20, 0.88, 0.74, -0.06), AlongZ(1.60, 0.97, 0.82, -0.04),
-                        AlongZ(0.90, 1.00, 0.86, -0.01), AlongZ(0.20, 0.96, 0.84, 0.02),
-                        AlongZ(-0.50, 0.85, 0.76, 0.05), AlongZ(-1.10, 0.68, 0.64, 0.08),
-                        AlongZ(-1.65, 0.50, 0.50, 0.10), AlongZ(-2.10, 0.34, 0.38, 0.11),
-                        AlongZ(-2.50, 0.22, 0.28, 0.10), AlongZ(-2.82, 0.14, 0.19, 0.08),
-                        AlongZ(-3.06, 0.10, 0.13, 0.06), Point(0.0, 0.05, -3.22)},
-                       14));
+    parts.push_back(LoftOf({Point(0.0, -0.08, 3.45), AlongZ(3.32, 0.30, 0.24, -0.08),
+                            AlongZ(3.08, 0.55, 0.44, -0.08), AlongZ(2.70, 0.74, 0.60, -0.07),
+                            AlongZ(2.20, 0.88, 0.74, -0.06), AlongZ(1.60, 0.97, 0.82, -0.04),
+                            AlongZ(0.90, 1.00, 0.86, -0.01), AlongZ(0.20, 0.96, 0.84, 0.02),
+                            AlongZ(-0.50, 0.85, 0.76, 0.05), AlongZ(-1.10, 0.68, 0.64, 0.08),
+                            AlongZ(-1.65, 0.50, 0.50, 0.10), AlongZ(-2.10, 0.34, 0.38, 0.11),
+                            AlongZ(-2.50, 0.22, 0.28, 0.10), AlongZ(-2.82, 0.14, 0.19, 0.08),
+                            AlongZ(-3.06, 0.10, 0.13, 0.06), Point(0.0, 0.05, -3.22)},
+                           14));
     // Flukes: one blade from tip to tip through the tail stock, swept back
     // on both sides.
     const std::vector<Section> fluke = {
@@ -174,19 +182,27 @@ TriMesh WhaleDisplayMesh() {
     std::reverse(flukes.begin(), flukes.end());
     flukes.push_back(AlongX(0.00, 0.05, -2.86, -3.28, 0.060));
     flukes.insert(flukes.end(), fluke.begin(), fluke.end());
-    mesh.Append(LoftOf(flukes, 8));
+    parts.push_back(LoftOf(flukes, 8));
     // Flippers: long and narrow, reaching out, down and back from the chest.
     const LimbStation flipper[] = {
         {0.0, 0.30, 0.09, 0.00}, {0.30, 0.26, 0.07, -0.04}, {0.60, 0.20, 0.055, -0.08},
         {0.85, 0.13, 0.04, -0.10}, {1.0, 0.0, 0.0, -0.12}};
     const std::vector<Section> rightFlipper =
-        Limb({0.75, -0.40, 1.70}, {2.05, -0.85, 0.85}, {0.0, 0.0, 1.0}, flipper);
-    mesh.Append(LoftOf(rightFlipper, 8));
-    mesh.Append(LoftOf(MirrorX(rightFlipper), 8));
+        Limb(kWhaleFlipperRoot, kWhaleFlipperTip, {0.0, 0.0, 1.0}, flipper);
+    parts.push_back(LoftOf(rightFlipper, 8));
+    parts.push_back(LoftOf(MirrorX(rightFlipper), 8));
     // A small dorsal fin, leaning back.
     const LimbStation fin[] = {{0.0, 0.28, 0.06, 0.0}, {0.55, 0.16, 0.045, -0.05},
                                {1.0, 0.0, 0.0, -0.08}};
-    mesh.Append(LoftOf(Limb({0.0, 0.48, -1.30}, {0.0, 0.98, -1.78}, {0.0, 0.0, 1.0}, fin), 6));
+    parts.push_back(LoftOf(Limb({0.0, 0.48, -1.30}, {0.0, 0.98, -1.78}, {0.0, 0.0, 1.0}, fin), 6));
+    return parts;
+}
+
+TriMesh WhaleDisplayMesh() {
+    TriMesh mesh;
+    for (const TriMesh& part : WhaleDisplayParts()) {
+        mesh.Append(part);
+    }
     return mesh;
 }
 
@@ -200,7 +216,7 @@ TriMesh WhaleProxyMesh() {
                        3));
     const LimbStation flipper[] = {{0.0, 0.30, 0.09, 0.0}, {1.0, 0.0, 0.0, -0.12}};
     const std::vector<Section> rightFlipper =
-        Limb({0.75, -0.40, 1.70}, {2.05, -0.85, 0.85}, {0.0, 0.0, 1.0}, flipper);
+        Limb(kWhaleFlipperRoot, kWhaleFlipperTip, {0.0, 0.0, 1.0}, flipper);
     mesh.Append(LoftOf(rightFlipper, 3));
     mesh.Append(LoftOf(MirrorX(rightFlipper), 3));
     return mesh;

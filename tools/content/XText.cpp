@@ -217,8 +217,10 @@ std::string FormatFloat(double v) {
     return text;
 }
 
-XTextWriter::XTextWriter() {
-    m_text = "xof 0302txt 0064\n";
+XTextWriter::XTextWriter() : XTextWriter("xof 0302txt 0064") {}
+
+XTextWriter::XTextWriter(std::string_view magic) {
+    m_text = std::string(magic) + "\n";
     Open("Header");
     Line("1;");
     Line("0;");
@@ -323,6 +325,65 @@ void XTextWriter::MaterialList(std::span<const XMaterial> materials,
 }
 
 void XTextWriter::EndMesh() { Close(); }
+
+void XTextWriter::VertexColors(std::span<const XColour> colours) {
+    Open("MeshVertexColors");
+    Line(std::to_string(colours.size()) + ";");
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        const XColour& c = colours[i];
+        Line(std::to_string(i) + ";" + FormatFloat(c.r) + ";" + FormatFloat(c.g) + ";" +
+             FormatFloat(c.b) + ";" + FormatFloat(c.a) + (i + 1 < colours.size() ? ";;," : ";;;"));
+    }
+    Close();
+}
+
+void XTextWriter::SkinMeshHeader(unsigned maxWeightsPerVertex, unsigned maxWeightsPerFace,
+                                 unsigned bones) {
+    Open("XSkinMeshHeader");
+    Line(std::to_string(maxWeightsPerVertex) + ";");
+    Line(std::to_string(maxWeightsPerFace) + ";");
+    Line(std::to_string(bones) + ";");
+    Close();
+}
+
+void XTextWriter::SkinWeights(std::string_view bone, std::span<const std::uint32_t> vertices,
+                              std::span<const double> weights,
+                              const std::array<double, 16>& offset) {
+    Open("SkinWeights");
+    Line("\"" + std::string(bone) + "\";");
+    Line(std::to_string(vertices.size()) + ";");
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        Line(std::to_string(vertices[i]) + (i + 1 < vertices.size() ? "," : ";"));
+    }
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        Line(FormatFloat(weights[i]) + (i + 1 < weights.size() ? "," : ";"));
+    }
+    for (int row = 0; row < 4; ++row) {
+        std::string line;
+        for (int col = 0; col < 4; ++col) {
+            line += FormatFloat(offset[static_cast<std::size_t>(row * 4 + col)]);
+            line += (row == 3 && col == 3) ? ";;" : ",";
+        }
+        Line(line);
+    }
+    Close();
+}
+
+void XTextWriter::AnimationKey(XKeyType type, std::span<const XKey> keys) {
+    Open("AnimationKey");
+    Line(std::to_string(static_cast<std::uint32_t>(type)) + ";");
+    Line(std::to_string(keys.size()) + ";");
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        std::string line = std::to_string(keys[i].time) + ";" +
+                           std::to_string(keys[i].values.size()) + ";";
+        for (std::size_t v = 0; v < keys[i].values.size(); ++v) {
+            line += FormatFloat(keys[i].values[v]) + (v + 1 < keys[i].values.size() ? "," : ";");
+        }
+        line += i + 1 < keys.size() ? ";," : ";;";
+        Line(line);
+    }
+    Close();
+}
 
 void XTextWriter::Mesh(std::string_view name, const TriMesh& mesh, const XMaterial& material) {
     BeginMesh(name, mesh);

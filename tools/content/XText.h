@@ -96,10 +96,28 @@ struct XMaterial {
 // "%.6f" without a negative zero.
 std::string FormatFloat(double v);
 
-// Writes an X file in the text format, version 0302, 64-bit floats declared.
+// A vertex colour as MeshVertexColors holds it (channels 0..1).
+struct XColour {
+    double r = 1, g = 1, b = 1, a = 1;
+};
+
+// One key of an AnimationKey: its time in ticks and its values (4 for a
+// rotation w, x, y, z; 3 for a scale or a position; 16 for a matrix).
+struct XKey {
+    std::uint32_t time = 0;
+    std::vector<double> values;
+};
+
+// AnimationKey key types.
+enum class XKeyType : std::uint32_t { Rotation = 0, Scale = 1, Position = 2, Matrix = 4 };
+
+// Writes an X file in the text format: by default version 0302 with 64-bit
+// floats declared; numbers are written alike in either float size.
 class XTextWriter {
 public:
     XTextWriter(); // the "xof 0302txt 0064" line and a Header object
+    // `magic`: the 16-character first line, e.g. "xof 0303txt 0032".
+    explicit XTextWriter(std::string_view magic);
 
     void BeginFrame(std::string_view name);
     // Row-major 4x4 matrix, row-vector convention (translation in 12..14).
@@ -114,6 +132,18 @@ public:
     void MaterialList(std::span<const XMaterial> materials,
                       std::span<const std::uint32_t> faceMaterials);
     void EndMesh();
+
+    // MeshVertexColors: one colour per vertex, in vertex order.
+    void VertexColors(std::span<const XColour> colours);
+    // XSkinMeshHeader.
+    void SkinMeshHeader(unsigned maxWeightsPerVertex, unsigned maxWeightsPerFace, unsigned bones);
+    // SkinWeights: the vertices a bone moves with their weights, and the
+    // bone's offset matrix (bind pose into the bone's space, row-major).
+    void SkinWeights(std::string_view bone, std::span<const std::uint32_t> vertices,
+                     std::span<const double> weights, const std::array<double, 16>& offset);
+
+    // An AnimationKey of one type; the key times must rise.
+    void AnimationKey(XKeyType type, std::span<const XKey> keys);
 
     // A whole mesh with one material on every face.
     void Mesh(std::string_view name, const TriMesh& mesh, const XMaterial& material);
