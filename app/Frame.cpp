@@ -6,11 +6,15 @@
 #include "app/FrameTimer.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "flock/Boids.h"
+#include "flock/Goal.h"
 #include "platform/Clock.h"
 #include "platform/Input.h"
 #include "platform/Window.h"
 #include "render/ZSortRender.h"
 #include "scenery/BackGrounds.h"
+#include "scenery/Ferguson.h"
+#include "scenery/ParticleTrailPC.h"
 
 float g_fElapsedTime = 0.0f;
 KeyState g_Keys{};
@@ -66,9 +70,25 @@ void ReadKeys() {
 
 void FrameMove() {
     UpdateLight();
+
+    // The goal of the mode, then the flock after it. Any other mode value
+    // leaves the flock, the goals and the camera standing.
+    const int mode = g_Settings.intMode;
+    if (mode == 0) {
+        g_Goal.UpdateTarget();
+        g_Goal.FrameMove();
+        g_Boids.FrameMove(g_Goal.GetPosition(), g_ParticleTrailPC);
+    }
+    // The user goal (mode 1) joins here with the user mode.
+
+    g_Ferguson.FrameMove(g_Boids.GetCenter());
+    g_PathFlyer.FrameMove(g_Ferguson);
+    g_ParticleTrailPC.FrameMove();
     g_BackGrounds.FrameMove();
-    // The goals, the flock, the path and its flyer, the particles and the
-    // camera of the mode move here as they join the program.
+
+    if (mode == 0) {
+        MoveAutomaticCamera(g_pd3dDevice, g_Boids.GetCenter(), g_PathFlyer.GetPosition(), g_fElapsedTime);
+    }
 }
 
 namespace {
@@ -98,6 +118,7 @@ void Render() {
     d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    g_Boids.Render(d, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
     DrawSortedPass(d);
 
     // Textured colour again, the stages as start-up left them.
@@ -124,6 +145,8 @@ void Render() {
 
     // What the user goal queues here is drawn by the next frame's first pass.
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+
+    g_ParticleTrailPC.Render(d, g_Camera.GetBillboardMatrix());
 
     DrawFPS();
     d->EndScene();

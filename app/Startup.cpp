@@ -6,12 +6,16 @@
 #include "app/Entry.h"
 #include "app/ErrLog.h"
 #include "app/Settings.h"
+#include "flock/Boids.h"
+#include "flock/Goal.h"
 #include "model/SkinnedMesh.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Random.h"
 #include "render/ZSortRender.h"
 #include "scenery/BackGrounds.h"
+#include "scenery/Ferguson.h"
+#include "scenery/ParticleTrailPC.h"
 
 Direct3D8* g_pD3D = nullptr;
 Direct3DDevice8* g_pd3dDevice = nullptr;
@@ -194,13 +198,29 @@ HRESULT InitiateObjects(HWND) {
     if (FAILED(g_DammySkm.InitDeviceObjects(device, g_d3dCaps, "Dammy.x"))) return failed();
     g_DammySkm.RestoreDeviceObjects();
 
-    // Ferguson and ParticleTrailPC come here as they join the program.
+    g_ErrLog.Add("\tFerguson.InitDeviceObjects...\n");
+    if (FAILED(g_Ferguson.InitDeviceObjects("CLOCK.FPP"))) return failed();
+
+    g_ParticleTrailPC.SetParameters(g_Settings);
+    g_ErrLog.Add("\tParticleTrailPC.InitDeviceObjects...\n");
+    if (FAILED(g_ParticleTrailPC.InitDeviceObjects(device))) return failed();
+    g_ParticleTrailPC.RestoreDeviceObjects();
 
     g_BackGrounds.SetParameters(g_Settings);
     g_ErrLog.Add("\tBackGrounds.InitDeviceObjects...\n");
     if (FAILED(g_BackGrounds.InitDeviceObjects(device))) return failed();
 
-    // Boids, Goal and GoalUser follow here as they join the program.
+    g_Boids.SetParameters(g_Settings);
+    g_ErrLog.Add("\tBoids.InitDeviceObjects...\n");
+    if (FAILED(g_Boids.InitDeviceObjects(device, g_d3dCaps))) return failed();
+    g_Boids.RestoreDeviceObjects();
+
+    g_Goal.SetParameters(g_Settings);
+    g_ErrLog.Add("\tGoal.InitDeviceObjects...\n");
+    if (FAILED(g_Goal.InitDeviceObjects(device, g_d3dCaps))) return failed();
+    g_Goal.RestoreDeviceObjects();
+
+    // GoalUser follows here when the user mode joins the program.
     return S_OK;
 }
 
@@ -215,9 +235,15 @@ void Terminate() {
     g_ZSortRender.DeleteDeviceObjects();
     g_DammySkm.InvalidateDeviceObjects();
     g_DammySkm.DeleteDeviceObjects();
+    g_Ferguson.DeleteDeviceObjects();
+    g_ParticleTrailPC.InvalidateDeviceObjects();
+    g_ParticleTrailPC.DeleteDeviceObjects();
     g_BackGrounds.DeleteDeviceObjects();
-    // The other scene objects are released here, in their fixed order, as they
-    // join the program.
+    g_Boids.InvalidateDeviceObjects();
+    g_Boids.DeleteDeviceObjects();
+    g_Goal.InvalidateDeviceObjects();
+    g_Goal.DeleteDeviceObjects();
+    // GoalUser is released here when the user mode joins the program.
 
     if (g_hFont) {
         DeleteObject(g_hFont);

@@ -462,7 +462,9 @@ TEST_F(Frame, RateTextIsRefreshedAfterEachSecond) {
 }
 
 TEST_F(Frame, RateTextIsDrawnLightBlueAtTheTopLeft) {
-    WriteSetting("intBakGnd", 0);  // nothing but the text in the picture
+    // Nothing but the text in the picture: no background, and the flock
+    // standing out of the start camera's sight.
+    WriteHive("\"intBakGnd\"=dword:00000000\n\"intMode\"=dword:00000002\n");
     HWND hwnd = Start();
     Tick(hwnd);
     const std::vector<std::uint32_t> pixels = Pixels();

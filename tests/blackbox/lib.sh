@@ -83,6 +83,12 @@ brightest() {
   convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace Gray -format "%[fx:int(255*maxima)]" info:
 }
 
+# The colour that covers most of image $1, as "r,g,b" (the sky behind the scene).
+commonest() {
+  convert "$1" -depth 8 -format %c histogram:info:- | sort -rn | head -1 |
+    sed -E 's/.*\( *([0-9]+), *([0-9]+), *([0-9]+).*/\1,\2,\3/'
+}
+
 write_hive() {  # write_hive "line" ... : a hive with the program's key and these values
   mkdir -p "$(dirname "$HIVE")"
   {

@@ -16,7 +16,7 @@ run_and_close() {
 write_hive '"intChkCol"=dword:00000001' '; a comment the program does not know' '"intMode"="text"'
 printf '\n[HKEY_CURRENT_USER\\Software\\Other]\n"keep"=dword:00000005\n' >>"$HIVE"
 run_and_close
-check "dark blue background" [ "$(pixel "$WORK/shot.png" 480 240)" = "0,0,50" ]
+check "dark blue background (got $(commonest "$WORK/shot.png"))" [ "$(commonest "$WORK/shot.png")" = "0,0,50" ]
 check "stored value kept" [ "$(hive_value intChkCol)" = "dword:00000001" ]
 check "missing value added with its default" [ "$(hive_value intBrdNumCur)" = "dword:00000014" ]
 check "string value rewritten as a dword" [ "$(hive_value intMode)" = "dword:00000000" ]
@@ -24,8 +24,9 @@ check "unknown line kept" grep -q '^; a comment the program does not know$' "$HI
 check "other section kept" grep -q '^"keep"=dword:00000005$' "$HIVE"
 check "thirteen values in the key" [ "$(grep -c '^"int' "$HIVE")" -eq 13 ]
 
-# The frame-rate text is drawn only for intChkFPS = 1.
-write_hive '"intChkFPS"=dword:00000002' '"intBakGnd"=dword:00000000'
+# The frame-rate text is drawn only for intChkFPS = 1. Mode 2 keeps the flock
+# standing where it starts, out of the start camera's sight.
+write_hive '"intChkFPS"=dword:00000002' '"intBakGnd"=dword:00000000' '"intMode"=dword:00000002'
 run_and_close
 check "nothing at all drawn for intChkFPS 2 without the background" [ "$(brightest "$WORK/shot.png" 0 0 640 480)" -eq 0 ]
 
@@ -35,6 +36,11 @@ write_hive '"intBrdNumCur"=dword:00000050' '"intPtlSizCur"=dword:000186a0' '"int
 run_and_close
 check "out-of-range values start and end normally (got $STATUS)" [ "$STATUS" = 0 ]
 check "out-of-range values stored back unchanged" [ "$(hive_value intBrdNumCur)" = "dword:00000050" ]
+check "the flock flies with the clamped count" [ "$(brightest "$WORK/shot.png" 160 120 320 240)" -gt 60 ]
+write_hive '"intBrdNumCur"=dword:fffffffb' '"intPtlSizCur"=dword:00000000' '"intPtlTexIdx"=dword:ffffffff'
+run_and_close
+check "negative and zero counts start and end normally (got $STATUS)" [ "$STATUS" = 0 ]
+check "negative count stored back unchanged" [ "$(hive_value intBrdNumCur)" = "dword:fffffffb" ]
 
 # Without a display the window cannot be created: the stored settings stay as they were.
 write_hive '"intChkCol"=dword:00000001' '"intBrdNumCur"=dword:00000007'

@@ -18,7 +18,7 @@ const unsigned char kDialog[] = "dlg";
 const unsigned char kNumbered[] = "numbered";
 
 const ResourceEntry kTable[] = {
-    {"MISC", "CLOCK.FPP", kClock, 5},
+    {"MISC", "PATH.FPP", kClock, 5},
     {"RCDATA", "TOON.VSH", kToon, 6},
     {"MODEL", "Bird.x", kBird, 16},
     {"ICON", "#156", kIcon, 18},
@@ -49,13 +49,13 @@ TEST_F(ResourcesTest, ModuleHandleIsTheProgramsOwn) {
 }
 
 TEST_F(ResourcesTest, NamesAndTypesCompareWithoutCase) {
-    EXPECT_EQ(Bytes("CLOCK.FPP", "MISC"), kClock);
-    EXPECT_EQ(Bytes("clock.fpp", "misc"), kClock);
+    EXPECT_EQ(Bytes("PATH.FPP", "MISC"), kClock);
+    EXPECT_EQ(Bytes("path.fpp", "misc"), kClock);
     EXPECT_EQ(Bytes("bird.X", "Model"), kBird);
     EXPECT_EQ(Bytes("Toon.vsh", RT_RCDATA), kToon);
-    EXPECT_EQ(Bytes("CLOCK.FPP", "MODEL"), nullptr); // right name, wrong type
-    EXPECT_EQ(Bytes("CLOCK", "MISC"), nullptr);      // no prefix matches
-    EXPECT_EQ(Bytes("CLOCK.FPPX", "MISC"), nullptr);
+    EXPECT_EQ(Bytes("PATH.FPP", "MODEL"), nullptr); // right name, wrong type
+    EXPECT_EQ(Bytes("PATH", "MISC"), nullptr);       // no prefix matches
+    EXPECT_EQ(Bytes("PATH.FPPX", "MISC"), nullptr);
 }
 
 TEST_F(ResourcesTest, NumericNamesAndPredefinedTypes) {
@@ -82,16 +82,16 @@ TEST_F(ResourcesTest, LoadLockAndSize) {
 
 TEST_F(ResourcesTest, NullAndForeignHandlesGiveNothing) {
     // A null module means the program itself.
-    EXPECT_EQ(FindResourceA(nullptr, "CLOCK.FPP", "MISC"), FindResourceA(m_module, "CLOCK.FPP", "MISC"));
+    EXPECT_EQ(FindResourceA(nullptr, "PATH.FPP", "MISC"), FindResourceA(m_module, "PATH.FPP", "MISC"));
     auto* foreign = reinterpret_cast<HMODULE>(std::uintptr_t{0x10000000});
-    EXPECT_EQ(FindResourceA(foreign, "CLOCK.FPP", "MISC"), nullptr);
+    EXPECT_EQ(FindResourceA(foreign, "PATH.FPP", "MISC"), nullptr);
     EXPECT_EQ(FindResourceA(m_module, nullptr, "MISC"), nullptr);
-    EXPECT_EQ(FindResourceA(m_module, "CLOCK.FPP", nullptr), nullptr);
+    EXPECT_EQ(FindResourceA(m_module, "PATH.FPP", nullptr), nullptr);
     EXPECT_EQ(LoadResource(m_module, nullptr), nullptr);
     EXPECT_EQ(LockResource(nullptr), nullptr);
     EXPECT_EQ(SizeofResource(m_module, nullptr), 0u);
 
-    HRSRC found = FindResourceA(m_module, "CLOCK.FPP", "MISC");
+    HRSRC found = FindResourceA(m_module, "PATH.FPP", "MISC");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(LoadResource(foreign, found), nullptr);
     // A handle that is not an entry of the table is refused, not followed.
@@ -104,9 +104,9 @@ TEST_F(ResourcesTest, NullAndForeignHandlesGiveNothing) {
 }
 
 TEST_F(ResourcesTest, EmptyTableRestoresTheCompiledOne) {
-    EXPECT_EQ(Bytes("CLOCK.FPP", "MISC"), kClock);
+    EXPECT_EQ(Bytes("PATH.FPP", "MISC"), kClock);
     SetResourceTableForTesting({});
-    EXPECT_EQ(Bytes("CLOCK.FPP", "MISC"), nullptr);
+    EXPECT_EQ(Bytes("PATH.FPP", "MISC"), nullptr);
     HRSRC icon = FindResourceA(m_module, MAKEINTRESOURCEA(156), RT_ICON);
     ASSERT_NE(icon, nullptr) << "the program's table holds the icon";
     // Every blob is followed by a NUL that its size does not count.

@@ -14,6 +14,7 @@
 #include "app/FrameTimer.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "flock/Boids.h"
 #include "platform/Window.h"
 
 namespace testing_support {
@@ -89,6 +90,17 @@ bool SaverScene::Start(const std::filesystem::path& configFolder) {
     if (!Initiate(m_hwnd)) {
         m_sError = std::string("start-up failed:\n") + g_ErrLog.Text();
         return false;
+    }
+    if (configFolder.empty()) {
+        // Out of every test camera's sight, and standing still there.
+        g_Settings.intMode = 2;
+        for (int i = 0; i < g_Boids.BirdCount(); ++i) {
+            Bird& bird = g_Boids.BirdForTesting(i);
+            bird.vPos = D3DXVECTOR3(0.0f, -1.0e6f, 0.0f);
+            D3DXMATRIX world;
+            D3DXMatrixTranslation(&world, bird.vPos.x, bird.vPos.y, bird.vPos.z);
+            bird.SetMatrix(&world.m[0][0]);
+        }
     }
     return true;
 }

@@ -19,8 +19,9 @@ public:
     // Starts the saver's stages on a new window; false (with the reason in
     // Error()) when there is no display or no OpenGL 3.3 device.
     // A config folder may be given, to start from settings a test wrote;
-    // without one the saver starts with its defaults, but for the background
-    // objects, which are off so that the picture holds only what the test draws.
+    // without one the saver starts with its defaults, but so that the picture
+    // holds only what the test draws: the background objects are off, and the
+    // flock stands still (mode 2) far below every test camera.
     bool Start(const std::filesystem::path& configFolder = {});
     void Stop();
     ~SaverScene() { Stop(); }

@@ -402,8 +402,16 @@ std::span<const Generator> Generators() {
         {"WHALESKINNED.X", &MakeSkinnedWhale},
         {"DAMMY.X", &MakeDammySkin},
         {"MOON.BPS", &MakeMoonPlacements},
+        {"CLOCK.FPP", &MakePathFile},
         {"EARTH.JPG", &MakeEarthTexture},
         {"MOON.JPG", &MakeMoonTexture},
+        {"PARTICLETRAILPC0.DDS", &MakeParticleSprite0},
+        {"PARTICLETRAILPC1.DDS", &MakeParticleSprite1},
+        {"PARTICLETRAILPC2.DDS", &MakeParticleSprite2},
+        {"PARTICLETRAILPC3.DDS", &MakeParticleSprite3},
+        {"PARTICLETRAILPC4.DDS", &MakeParticleSprite4},
+        {"PARTICLETRAILPC5.DDS", &MakeParticleSprite5},
+        {"PARTICLETRAILPC6.DDS", &MakeParticleSprite6},
     };
     return kGenerators;
 }

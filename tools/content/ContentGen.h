@@ -102,6 +102,11 @@ Bytes MakeDammySkin();      // DAMMY.X, "xof 0303txt 0032", up to four bones a v
 // row order, little-endian: the four moons.
 Bytes MakeMoonPlacements();
 
+// CLOCK.FPP (PathFile.cpp): a signed 32-bit count N, N control points (x, y, z
+// floats) in path order, then two arrays of N floats carried along unused;
+// little-endian, 4 + 20 N bytes: the camera flyer's closed path, 47 points.
+Bytes MakePathFile();
+
 // ---------------------------------------------------------------------------
 // Planet textures (PlanetImages.cpp): size x size equirectangular images,
 // column 0 at longitude 0, row 0 at the north pole.
@@ -114,5 +119,29 @@ Image RenderEarthImage(int size);
 Image RenderMoonImage(int size);
 Bytes MakeEarthTexture();   // EARTH.JPG, 512 x 512
 Bytes MakeMoonTexture();    // MOON.JPG, 512 x 512
+
+// ---------------------------------------------------------------------------
+// Particle sprites (ParticleImages.cpp): white shapes on transparent black
+// with soft alpha edges. The particle triangle samples (0,1), (0.5,0), (1,1)
+// of the texture, so every shape lies inside that triangle's incircle.
+
+// An uncompressed DDS of one level in A4R4G4B4 (16-bit words: alpha in bits
+// 12-15, red 8-11, green 4-7, blue 0-3); 4-bit channels rounded from 8-bit.
+// A pixel whose alpha rounds to 0 is stored as 0 (transparent black).
+Bytes EncodeDdsA4R4G4B4(const Image& image);
+
+constexpr int kParticleSpriteCount = 7;
+constexpr int kParticleSpriteSize = 256;
+
+// Sprite `index` (0 glow, 1 shine, 2 cross, 3 soap bubble, 4 snowflake,
+// 5 eighth note, 6 ring) as size x size pixels; white wherever alpha is not 0.
+Image RenderParticleSprite(int index, int size);
+Bytes MakeParticleSprite0();  // PARTICLETRAILPC0.DDS .. PARTICLETRAILPC6.DDS, 256 x 256
+Bytes MakeParticleSprite1();
+Bytes MakeParticleSprite2();
+Bytes MakeParticleSprite3();
+Bytes MakeParticleSprite4();
+Bytes MakeParticleSprite5();
+Bytes MakeParticleSprite6();
 
 } // namespace content
