@@ -14,6 +14,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libepoxy-dev libjpeg-dev libfreetype-dev libfontconfig-dev
+  libgtk-3-dev fonts-noto-cjk
   libgl1-mesa-dri fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick

@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include "app/Camera.h"
+#include "app/FrameCapture.h"
 #include "app/FrameTimer.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "flock/Boids.h"
 #include "flock/Goal.h"
+#include "flock/GoalUser.h"
 #include "platform/Clock.h"
 #include "platform/Input.h"
 #include "platform/Window.h"
@@ -49,6 +51,7 @@ void Tick(HWND hwnd) {
         }
     }
 
+    CaptureFrame(hwnd);
     if (g_Keys.bEscape == 1) PostMessageA(hwnd, WM_CLOSE, 0, 0);
 }
 
@@ -78,8 +81,11 @@ void FrameMove() {
         g_Goal.UpdateTarget();
         g_Goal.FrameMove();
         g_Boids.FrameMove(g_Goal.GetPosition(), g_ParticleTrailPC);
+    } else if (mode == 1) {
+        g_GoalUser.Control(g_Keys);
+        g_GoalUser.FrameMove();
+        g_Boids.FrameMove(g_GoalUser.GetPosition(), g_ParticleTrailPC);
     }
-    // The user goal (mode 1) joins here with the user mode.
 
     g_Ferguson.FrameMove(g_Boids.GetCenter());
     g_PathFlyer.FrameMove(g_Ferguson);
@@ -88,6 +94,8 @@ void FrameMove() {
 
     if (mode == 0) {
         MoveAutomaticCamera(g_pd3dDevice, g_Boids.GetCenter(), g_PathFlyer.GetPosition(), g_fElapsedTime);
+    } else if (mode == 1) {
+        MoveUserCamera(g_pd3dDevice, g_Keys, g_GoalUser.GetPosition(), g_fElapsedTime);
     }
 }
 
@@ -143,7 +151,9 @@ void Render() {
     d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
     DrawSortedPass(d);
 
-    // What the user goal queues here is drawn by the next frame's first pass.
+    // The whale, still blended. What it queues (the static whale) is drawn
+    // by the next frame's first pass.
+    if (g_Settings.intMode == 1) g_GoalUser.Render(d, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
 
     g_ParticleTrailPC.Render(d, g_Camera.GetBillboardMatrix());

@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "flock/Boids.h"
 #include "flock/Goal.h"
+#include "flock/GoalUser.h"
 #include "model/SkinnedMesh.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
@@ -220,7 +221,10 @@ HRESULT InitiateObjects(HWND) {
     if (FAILED(g_Goal.InitDeviceObjects(device, g_d3dCaps))) return failed();
     g_Goal.RestoreDeviceObjects();
 
-    // GoalUser follows here when the user mode joins the program.
+    g_GoalUser.SetParameters(g_Settings);
+    g_ErrLog.Add("\tGoalUser.InitDeviceObjects...\n");
+    if (FAILED(g_GoalUser.InitDeviceObjects(device, g_d3dCaps))) return failed();
+    g_GoalUser.RestoreDeviceObjects();
     return S_OK;
 }
 
@@ -243,7 +247,8 @@ void Terminate() {
     g_Boids.DeleteDeviceObjects();
     g_Goal.InvalidateDeviceObjects();
     g_Goal.DeleteDeviceObjects();
-    // GoalUser is released here when the user mode joins the program.
+    g_GoalUser.InvalidateDeviceObjects();
+    g_GoalUser.DeleteDeviceObjects();
 
     if (g_hFont) {
         DeleteObject(g_hFont);

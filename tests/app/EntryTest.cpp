@@ -191,16 +191,26 @@ TEST_F(CommandLine, OtherLettersEndAtOnceWithoutAWindow) {
 }
 
 TEST_F(CommandLine, SettingsLetterAndEmptyLineGoToTheDialog) {
-    // The dialog is not part of this build: its route reports that it could not be shown.
+    // The dialog runs in memory; its user cancels it, which is the exit code.
+    int shown = 0;
+    platform::UseMemoryDialogsForTesting([&](HWND dialog) {
+        ++shown;
+        const DialogTemplate* shownTemplate = platform::DialogTemplateOf(dialog);
+        ASSERT_NE(shownTemplate, nullptr);
+        EXPECT_EQ(shownTemplate->caption, "Glimmerwing");
+        platform::PressEscapeForTesting(dialog);
+    });
     for (const char* line : {"", "   /_", "/c:1234", "C", " c", "_/C", "c /s"}) {
         SCOPED_TRACE(line);
         PostQuitMessage(7);
-        EXPECT_EQ(WinMain(nullptr, nullptr, line, 1), kDialogFailed);
+        EXPECT_EQ(WinMain(nullptr, nullptr, line, 1), IDCANCEL);
         EXPECT_EQ(Count(TakeMessages(), nullptr, WM_QUIT), 1);
         EXPECT_EQ(g_bWindowed, 0);
         EXPECT_TRUE(SaverClassFree());
     }
-    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 1), kDialogFailed);
+    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 1), IDCANCEL);
+    platform::UseMemoryDialogsForTesting({});
+    EXPECT_EQ(shown, 8);
 }
 
 TEST_F(CommandLine, SaverLettersRunFullScreen) {

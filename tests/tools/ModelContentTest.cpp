@@ -484,14 +484,18 @@ TEST(ModelContentTest, PlanetsAreCentredSpheresMappedEquirectangularly) {
     struct Planet {
         const char* file;
         double radius;
+        double tilt;  // of the axis about x, the north pole toward -z
     };
-    for (const Planet& planet : {Planet{"MOON.X", 0.5}, Planet{"EARTH.X", 1.0}}) {
+    for (const Planet& planet : {Planet{"MOON.X", 0.5, 0.0}, Planet{"EARTH.X", 1.0, 1.1}}) {
         SCOPED_TRACE(planet.file);
         Model model;
         ASSERT_TRUE(LoadModel(planet.file, model));
+        const double c = std::cos(planet.tilt), s = std::sin(planet.tilt);
         for (const LoadedMesh& mesh : model.meshes) {
             for (std::size_t i = 0; i < mesh.positions.size(); ++i) {
-                const auto& q = mesh.positions[i];
+                // In the planet's own frame, with its axis upright.
+                const auto& tilted = mesh.positions[i];
+                const content::Float3 q{tilted.x, tilted.y * c - tilted.z * s, tilted.y * s + tilted.z * c};
                 const double u = mesh.texCoords[i][0], v = mesh.texCoords[i][1];
                 ASSERT_NEAR(std::sqrt(content::Dot(q, q)), planet.radius, 1e-5);
                 // v = 0 at the north pole, u = longitude from +x towards +z.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DialogTemplate.h"
 #include "tools/rc/ResourceScript.h"
 
 namespace fs = std::filesystem;
@@ -100,7 +101,7 @@ TEST_F(ResourceScriptTest, ReportsErrorsWithFileAndLine) {
         {"156 ICON \"a.ico\"\n\n157 ICON \"missing.ico\"\n", ":3: file \"missing.ico\" not found"},
         {"/* never closed\n156 ICON \"a.ico\"\n", ":1: unterminated /* comment"},
         {"\n156 ICON \"a.ico\n", ":2: unterminated string"},
-        {"176 DIALOGEX 0, 0, 211, 332\nBEGIN\nEND\n", ":1: DIALOGEX resources are not supported"},
+        {"1 MENU\nBEGIN\nEND\n", ":1: MENU resources are not supported"},
         {"STRINGTABLE\nBEGIN\nEND\n", ":1: STRINGTABLE statements are not supported"},
         {"\n1 RCDATA\nBEGIN 1, 2 END\n", ":3: inline data"},
         {"156 ICON\n", ":2: expected a file name"},
@@ -217,16 +218,127 @@ TEST_F(ResourceScriptTest, CommandLineProblemsFail) {
     EXPECT_NE(m_errors[0].find(missing), std::string::npos);
 }
 
+TEST_F(ResourceScriptTest, CompilesDialogTemplates) {
+    ASSERT_TRUE(Parse("#pragma code_page(65001)\n"
+                      "176 DIALOGEX DISCARDABLE 0, 0, 211, 332\n"
+                      "STYLE DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU\n"
+                      "EXSTYLE WS_EX_TOOLWINDOW\n"
+                      "CAPTION \"Glimmer \"\"wing\"\"\"\n"
+                      "FONT 9, \"ＭＳ Ｐゴシック\", 400, 0, 0x80\n"
+                      "BEGIN\n"
+                      "    DEFPUSHBUTTON \"OK\", IDOK, 138, 7, 50, 14\n"
+                      "    CTEXT \"two\\nlines\", 1053, 11, 8, 119, 32, SS_SUNKEN | NOT WS_GROUP\n"
+                      "    GROUPBOX \"動作\", IDC_STATIC, 9, 45, 121, 80\n"
+                      "    CONTROL \"自動\", 1055, \"Button\", BS_AUTORADIOBUTTON | WS_GROUP, 16, 58, 45, 15\n"
+                      "    CONTROL \"\", 1061, TRACKBAR_CLASS, (TBS_BOTH | TBS_NOTICKS) | 0x10000, -1, 2, 3, 4, "
+                      "WS_EX_CLIENTEDGE\n"
+                      "    LISTBOX 1066, 14, 210, 102, 42, LBS_NOINTEGRALHEIGHT | WS_VSCROLL\n"
+                      "END\n"
+                      "177 DIALOG 1, 2, 3, 4\n"
+                      "{ AUTOCHECKBOX \"c\", 9, 1, 1, 1, 1 }\n"))
+        << Errors();
+    ASSERT_EQ(m_script.resources.size(), 2u);
+    const auto& res = m_script.resources[0];
+    EXPECT_EQ(res.type, "DIALOG");
+    EXPECT_EQ(res.name, "#176");
+    EXPECT_TRUE(res.file.empty());
+
+    DialogTemplate t;
+    ASSERT_TRUE(DecodeDialogTemplate(res.inlineData, t));
+    EXPECT_EQ(t.style, DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    EXPECT_EQ(t.exStyle, WS_EX_TOOLWINDOW);
+    EXPECT_EQ(t.caption, "Glimmer \"wing\"");
+    EXPECT_EQ(t.fontFace, "ＭＳ Ｐゴシック");
+    EXPECT_EQ(t.pointSize, 9);
+    EXPECT_EQ(t.weight, 400);
+    EXPECT_EQ(t.charset, 0x80);
+    EXPECT_EQ(t.cx, 211);
+    EXPECT_EQ(t.cy, 332);
+    ASSERT_EQ(t.items.size(), 6u);
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    EXPECT_EQ(t.items[0].id, IDOK);
+    EXPECT_EQ(t.items[0].className, "BUTTON");
+    EXPECT_EQ(t.items[0].style, child | BS_DEFPUSHBUTTON | WS_TABSTOP);
+    EXPECT_EQ(t.items[1].text, "two\nlines");
+    EXPECT_EQ(t.items[1].style, child | SS_CENTER | SS_SUNKEN); // NOT takes WS_GROUP off the defaults
+    EXPECT_EQ(t.items[2].id, -1);
+    EXPECT_EQ(t.items[2].text, "動作");
+    EXPECT_EQ(t.items[2].style, child | BS_GROUPBOX);
+    EXPECT_EQ(t.items[3].className, "Button");
+    EXPECT_EQ(t.items[3].style, child | BS_AUTORADIOBUTTON | WS_GROUP);
+    EXPECT_EQ(t.items[4].className, "msctls_trackbar32");
+    EXPECT_EQ(t.items[4].style, child | TBS_BOTH | TBS_NOTICKS | WS_TABSTOP);
+    EXPECT_EQ(t.items[4].exStyle, WS_EX_CLIENTEDGE);
+    EXPECT_EQ(t.items[4].x, -1);
+    EXPECT_EQ(t.items[4].cy, 4);
+    EXPECT_EQ(t.items[5].className, "LISTBOX");
+    EXPECT_EQ(t.items[5].style, child | LBS_NOTIFY | WS_BORDER | LBS_NOINTEGRALHEIGHT | WS_VSCROLL);
+    EXPECT_EQ(t.items[5].text, "");
+
+    ASSERT_TRUE(DecodeDialogTemplate(m_script.resources[1].inlineData, t));
+    EXPECT_EQ(t.style, WS_POPUP | WS_BORDER | WS_SYSMENU); // no STYLE: the default
+    ASSERT_EQ(t.items.size(), 1u);
+    EXPECT_EQ(t.items[0].style, child | BS_AUTOCHECKBOX | WS_TABSTOP);
+}
+
+TEST_F(ResourceScriptTest, ReportsMalformedDialogsWithTheirLines) {
+    const std::string where = (m_dir / "script.rc").string();
+    const std::string head = "1 DIALOG 0, 0, 10, 10\n";
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"1 DIALOG 0, 0, 10\nBEGIN\nEND\n", ":2: expected ',' after the width, found 'BEGIN'"},
+        {"1 DIALOG 0, 0, 40000, 10\nBEGIN\nEND\n", ":1: width 40000 is out of range"},
+        {head + "STYLE WS_POPUP |\n WS_BOGUS\nBEGIN\nEND\n", ":3: unknown style WS_BOGUS"},
+        {head + "CAPTION Glimmerwing\nBEGIN\nEND\n", ":2: expected the caption (a quoted string)"},
+        {head + "FONT 9\nBEGIN\nEND\n", ":3: expected ',' after the point size, found 'BEGIN'"},
+        {head + "FONT 9, \"\"\nBEGIN\nEND\n", ":2: empty font face"},
+        {head + "MENU 5\nBEGIN\nEND\n", ":2: dialog MENU statements are not supported"},
+        {head + "BOGUS\nBEGIN\nEND\n", ":2: expected a dialog option or BEGIN"},
+        {head + "BEGIN\n  PUSHBUTTON \"OK\", 1, 0, 0, 10, 10\n", ":4: END missing"},
+        {head + "BEGIN\n  SLIDER \"x\", 1, 0, 0, 1, 1\nEND\n", ":3: expected a control statement or END"},
+        {head + "BEGIN\n  PUSHBUTTON \"OK\", IDNOPE, 0, 0, 1, 1\nEND\n", ":3: expected a control id"},
+        {head + "BEGIN\n  PUSHBUTTON \"OK\", 70000, 0, 0, 1, 1\nEND\n", ":3: a control id 70000 is out of range"},
+        {head + "BEGIN\n  LTEXT 5, 1, 0, 0, 1, 1\nEND\n", ":3: expected the control's text"},
+        {head + "BEGIN\n  CONTROL \"\", 1, NOCLASS, 0, 0, 0, 1, 1\nEND\n", ":3: expected a window class"},
+        {head + "BEGIN\n  CONTROL \"\", 1, \"Button\", 0, 0, 0, 1\nEND\n", ":4: expected ',' after the width"},
+        {head + "BEGIN\n  CONTROL \"\", 1, \"Button\", (BS_GROUPBOX, 0, 0, 1, 1\nEND\n",
+         ":3: expected ')' to close the style expression"},
+        {head + "BEGIN\nEND\n" + head + "BEGIN\nEND\n", ":4: duplicate resource 1 DIALOG"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(Parse(c.text)) << c.text;
+        ASSERT_FALSE(m_errors.empty()) << c.text;
+        EXPECT_NE(m_errors[0].find(where + c.expected), std::string::npos)
+            << "script:\n" << c.text << "errors:\n" << Errors();
+    }
+
+    // Any cut through a valid dialog is reported, never crashes or loops.
+    const std::string valid = head +
+                              "STYLE WS_POPUP | NOT WS_BORDER\nCAPTION \"x\"\nFONT 9, \"f\"\nBEGIN\n"
+                              "  CONTROL \"a\", 1, \"Button\", (BS_AUTOCHECKBOX), 1, 2, 3, 4, 0\n"
+                              "  LISTBOX 2, 1, 2, 3, 4\nEND\n";
+    ASSERT_TRUE(Parse(valid)) << Errors();
+    for (std::size_t n = 1; n + 4 < valid.size(); ++n) {
+        EXPECT_FALSE(Parse(valid.substr(0, n))) << valid.substr(0, n);
+    }
+}
+
 TEST_F(ResourceScriptTest, ProgramScriptParses) {
     ASSERT_TRUE(rc::LoadResourceScript(fs::path(GLIMMERWING_SOURCE_DIR) / "resources" /
                                            "glimmerwing.rc",
                                        m_script, m_errors))
         << Errors();
     bool hasIcon = false;
+    bool hasDialog = false;
     for (const auto& r : m_script.resources) {
         hasIcon = hasIcon || (r.type == "ICON" && r.name == "#156");
+        hasDialog = hasDialog || (r.type == "DIALOG" && r.name == "#176");
     }
     EXPECT_TRUE(hasIcon);
+    EXPECT_TRUE(hasDialog);
 }
 
 } // namespace

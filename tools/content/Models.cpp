@@ -243,6 +243,26 @@ Bytes MakeMoonModel() {
 
 // The proxy comes first here, and the frames carry translations; the loader
 // uses every mesh in its own coordinates, so the earth stays centred.
+// The earth lies so far below the flock that only a cap around the top of
+// its sphere is ever in sight. Its axis is tipped toward -z by kEarthTilt, so
+// that this cap shows oceans, land and clouds of the middle latitudes, and the
+// north polar ice only toward the horizon.
+constexpr double kEarthTilt = 1.1;
+
+TriMesh TiltedEarthSphere(int slices, int stacks) {
+    TriMesh mesh = UvSphere(1.0, slices, stacks);
+    const double c = Cosine(kEarthTilt), s = Sine(kEarthTilt);
+    auto tilt = [&](Float3& v) {
+        const double y = v.y * c + v.z * s;
+        const double z = -v.y * s + v.z * c;
+        v.y = y;
+        v.z = z;
+    };
+    for (Float3& p : mesh.positions) tilt(p);
+    for (Float3& n : mesh.normals) tilt(n);
+    return mesh;
+}
+
 Bytes MakeEarthModel() {
     XMaterial material;
     material.textureFile = "earth.jpg";
@@ -251,11 +271,11 @@ Bytes MakeEarthModel() {
     x.FrameTransformMatrix(Translation(0.0, -1.25, 0.0));
     x.BeginFrame("EarthProxy");
     x.FrameTransformMatrix(Translation(2.5, 0.0, 0.0));
-    x.Mesh("dammyMesh", UvSphere(1.0, 8, 4), material);
+    x.Mesh("dammyMesh", TiltedEarthSphere(8, 4), material);
     x.EndFrame();
     x.BeginFrame("EarthSurface");
     x.FrameTransformMatrix(Translation(0.0, 0.5, -0.75));
-    x.Mesh("displayMesh", UvSphere(1.0, 64, 32), material);
+    x.Mesh("displayMesh", TiltedEarthSphere(64, 32), material);
     x.EndFrame();
     x.EndFrame();
     return x.Take();

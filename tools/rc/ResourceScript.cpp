@@ -1,8 +1,12 @@
 #include "tools/rc/ResourceScript.h"
 
+#include "platform/DialogTemplate.h"
+#include "tools/rc/DialogSymbols.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -87,6 +91,7 @@ enum class TokenKind { Word, String, Punct, End };
 struct Token {
     TokenKind kind = TokenKind::End;
     std::string text; // a word, the string's value, or the punctuation character
+    std::string raw;  // a string's characters between its quotes, as written
     int line = 0;
 };
 
@@ -189,6 +194,7 @@ private:
     // other backslash is kept. Strings end on their line.
     void ReadString(Token& tok, std::string& error) {
         ++m_pos; // opening quote
+        const std::size_t start = m_pos;
         while (m_pos < m_text.size()) {
             char c = m_text[m_pos];
             if (c == '\n' || c == '\r') {
@@ -200,6 +206,7 @@ private:
                     m_pos += 2;
                     continue;
                 }
+                tok.raw = std::string(m_text.substr(start, m_pos - start));
                 ++m_pos;
                 return;
             }
@@ -246,12 +253,12 @@ public:
 private:
     using Handler = void (Parser::*)(const Token& name, const Token& type);
 
-    // Block statements of the resource compiler that this tool does not
-    // compile (yet). A handler for DIALOG/DIALOGEX replaces its entry here.
+    // Block statements of the resource compiler: DIALOG and DIALOGEX are
+    // compiled, the others are reported as unsupported.
     static const std::map<std::string, Handler>& TypeHandlers() {
         static const std::map<std::string, Handler> handlers = {
-            {"DIALOG", &Parser::RejectBlockStatement},
-            {"DIALOGEX", &Parser::RejectBlockStatement},
+            {"DIALOG", &Parser::ParseDialog},
+            {"DIALOGEX", &Parser::ParseDialog},
             {"MENU", &Parser::RejectBlockStatement},
             {"MENUEX", &Parser::RejectBlockStatement},
             {"ACCELERATORS", &Parser::RejectBlockStatement},
@@ -433,6 +440,12 @@ private:
         if (!good) {
             return;
         }
+        AddResource(std::move(res), name, type);
+    }
+
+    // Adds a parsed resource unless the script already has one of that type
+    // and name.
+    void AddResource(ScriptResource res, const Token& name, const Token& type) {
         std::string key = IdentityKey(res.type) + "\n" + IdentityKey(res.name);
         auto [it, inserted] = m_seen.emplace(key, res.line);
         if (!inserted) {
@@ -441,6 +454,373 @@ private:
             return;
         }
         m_out.resources.push_back(std::move(res));
+    }
+
+    // -----------------------------------------------------------------------
+    // DIALOG and DIALOGEX:
+    //
+    //   NAME DIALOG[EX] [load flags] x, y, cx, cy [, help id]
+    //   [STYLE expr] [EXSTYLE expr] [CAPTION "text"]
+    //   [FONT points, "face" [, weight [, italic [, charset]]]]
+    //   [LANGUAGE a, b] [CHARACTERISTICS n] [VERSION n]
+    //   BEGIN (or {)
+    //     KEYWORD ["text",] id, x, y, cx, cy [, style [, exstyle [, help id]]]
+    //     CONTROL "text", id, class, style, x, y, cx, cy [, exstyle [, help id]]
+    //   END (or })
+    //
+    // Style expressions join terms with |; NOT removes bits from the
+    // statement's default style. Strings take the compiler's escapes.
+
+    bool AtPunct(const char* p) const { return m_tok.kind == TokenKind::Punct && m_tok.text == p; }
+
+    bool AtWord(const char* upper) const {
+        return m_tok.kind == TokenKind::Word && Upper(m_tok.text) == upper;
+    }
+
+    bool AtBlockStart() const { return AtPunct("{") || AtWord("BEGIN"); }
+    bool AtBlockEnd() const { return AtPunct("}") || AtWord("END"); }
+
+    bool Expect(const char* punct, const std::string& where) {
+        if (AtPunct(punct)) {
+            Advance();
+            return m_ok;
+        }
+        Fail(m_tok.line, std::string("expected '") + punct + "' " + where + ", found " + Describe(m_tok));
+        return false;
+    }
+
+    // A number (decimal or 0x hex, an optional sign and L suffix) or a
+    // predefined id.
+    bool SignedNumber(const std::string& what, long long low, long long high, long long& value) {
+        if (m_tok.kind != TokenKind::Word) {
+            Fail(m_tok.line, "expected " + what + ", found " + Describe(m_tok));
+            return false;
+        }
+        std::string_view word = m_tok.text;
+        bool negative = false;
+        if (!word.empty() && (word[0] == '-' || word[0] == '+')) {
+            negative = word[0] == '-';
+            word.remove_prefix(1);
+        }
+        if (auto n = ParseNumber(word)) {
+            value = negative ? -static_cast<long long>(*n) : static_cast<long long>(*n);
+        } else if (auto id = PredefinedId(m_tok.text)) {
+            value = *id;
+        } else {
+            Fail(m_tok.line, "expected " + what + ", found " + Describe(m_tok));
+            return false;
+        }
+        if (value < low || value > high) {
+            Fail(m_tok.line, what + " " + m_tok.text + " is out of range (" + std::to_string(low) + " to " +
+                                 std::to_string(high) + ")");
+            return false;
+        }
+        Advance();
+        return m_ok;
+    }
+
+    bool Coordinate(const char* what, std::int16_t& out) {
+        long long v = 0;
+        if (!SignedNumber(what, -32768, 32767, v)) {
+            return false;
+        }
+        out = static_cast<std::int16_t>(v);
+        return true;
+    }
+
+    // x, y, cx, cy
+    bool Rectangle(std::int16_t& x, std::int16_t& y, std::int16_t& cx, std::int16_t& cy) {
+        return Coordinate("x", x) && Expect(",", "after x") && Coordinate("y", y) &&
+               Expect(",", "after y") && Coordinate("width", cx) && Expect(",", "after the width") &&
+               Coordinate("height", cy);
+    }
+
+    bool Text(const std::string& what, std::string& out) {
+        if (m_tok.kind != TokenKind::String) {
+            Fail(m_tok.line, "expected " + what + " (a quoted string), found " + Describe(m_tok));
+            return false;
+        }
+        out = DecodeEscapes(m_tok.raw);
+        Advance();
+        return m_ok;
+    }
+
+    // The escapes of the resource compiler's strings: \n \r \t \\ \" and "".
+    static std::string DecodeEscapes(std::string_view raw) {
+        std::string out;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            char c = raw[i];
+            if (c == '"' && i + 1 < raw.size() && raw[i + 1] == '"') {
+                out.push_back('"');
+                ++i;
+            } else if (c == '\\' && i + 1 < raw.size()) {
+                char e = raw[++i];
+                switch (e) {
+                case 'n': out.push_back('\n'); break;
+                case 'r': out.push_back('\r'); break;
+                case 't': out.push_back('\t'); break;
+                case '\\':
+                case '"': out.push_back(e); break;
+                default:
+                    out.push_back('\\');
+                    out.push_back(e);
+                    break;
+                }
+            } else {
+                out.push_back(c);
+            }
+        }
+        return out;
+    }
+
+    // One style value: a number or a style name.
+    bool StyleTerm(std::uint32_t& value) {
+        if (AtPunct("(")) {
+            Advance();
+            value = 0;
+            return m_ok && StyleExpression(value) && Expect(")", "to close the style expression");
+        }
+        if (m_tok.kind != TokenKind::Word) {
+            Fail(m_tok.line, "expected a style, found " + Describe(m_tok));
+            return false;
+        }
+        if (auto n = ParseNumber(m_tok.text); n && *n <= 0xFFFFFFFFul) {
+            value = static_cast<std::uint32_t>(*n);
+        } else if (auto s = StyleValue(m_tok.text)) {
+            value = *s;
+        } else {
+            Fail(m_tok.line, "unknown style " + m_tok.text);
+            return false;
+        }
+        Advance();
+        return m_ok;
+    }
+
+    // [NOT] term { | [NOT] term }, applied to `value`.
+    bool StyleExpression(std::uint32_t& value) {
+        for (;;) {
+            bool negate = false;
+            if (AtWord("NOT")) {
+                negate = true;
+                Advance();
+                if (!m_ok) {
+                    return false;
+                }
+            }
+            std::uint32_t term = 0;
+            if (!StyleTerm(term)) {
+                return false;
+            }
+            value = negate ? (value & ~term) : (value | term);
+            if (!AtPunct("|")) {
+                return true;
+            }
+            Advance();
+            if (!m_ok) {
+                return false;
+            }
+        }
+    }
+
+    // The optional trailing values of a control: [, style [, exstyle [, help id]]]
+    // (`withStyle` false: the style was given already).
+    bool ControlTail(DialogItemTemplate& item, bool withStyle, bool ex) {
+        if (withStyle && AtPunct(",")) {
+            Advance();
+            if (!m_ok || !StyleExpression(item.style)) {
+                return false;
+            }
+        }
+        if (AtPunct(",")) {
+            Advance();
+            if (!m_ok || !StyleExpression(item.exStyle)) {
+                return false;
+            }
+            if (ex && AtPunct(",")) {
+                long long helpId = 0;
+                Advance();
+                if (!m_ok || !SignedNumber("a help id", INT32_MIN, UINT32_MAX, helpId)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool ParseControl(DialogTemplate& dialog, bool ex) {
+        const int line = m_tok.line;
+        const std::string keyword = m_tok.kind == TokenKind::Word ? Upper(m_tok.text) : std::string();
+        DialogItemTemplate item;
+        long long id = 0;
+        const long long idLow = ex ? INT32_MIN : -32768;
+        const long long idHigh = ex ? static_cast<long long>(UINT32_MAX) : 65535;
+        if (keyword == "CONTROL") {
+            Advance();
+            if (!m_ok || !Text("the control's text", item.text) || !Expect(",", "after the text") ||
+                !SignedNumber("a control id", idLow, idHigh, id) || !Expect(",", "after the id")) {
+                return false;
+            }
+            if (m_tok.kind == TokenKind::String) {
+                item.className = m_tok.text;
+            } else if (auto cls = m_tok.kind == TokenKind::Word ? ClassMacro(m_tok.text) : std::nullopt) {
+                item.className = std::string(*cls);
+            } else {
+                Fail(m_tok.line, "expected a window class, found " + Describe(m_tok));
+                return false;
+            }
+            if (item.className.empty()) {
+                Fail(m_tok.line, "empty window class");
+                return false;
+            }
+            Advance();
+            item.style = WS_CHILD | WS_VISIBLE;
+            if (!m_ok || !Expect(",", "after the class") || !StyleExpression(item.style) ||
+                !Expect(",", "after the style") || !Rectangle(item.x, item.y, item.cx, item.cy) ||
+                !ControlTail(item, false, ex)) {
+                return false;
+            }
+        } else if (const ControlForm* form = FindControlForm(keyword)) {
+            Advance();
+            if (!m_ok) {
+                return false;
+            }
+            if (form->hasText && (!Text("the control's text", item.text) || !Expect(",", "after the text"))) {
+                return false;
+            }
+            item.className = std::string(form->className);
+            item.style = WS_CHILD | WS_VISIBLE | form->defaultStyle;
+            if (!SignedNumber("a control id", idLow, idHigh, id) || !Expect(",", "after the id") ||
+                !Rectangle(item.x, item.y, item.cx, item.cy) || !ControlTail(item, true, ex)) {
+                return false;
+            }
+        } else {
+            Fail(line, "expected a control statement or END, found " + Describe(m_tok));
+            return false;
+        }
+        item.id = static_cast<std::int32_t>(static_cast<std::uint32_t>(id & 0xFFFFFFFF));
+        if (dialog.items.size() >= 0xFFFF) {
+            Fail(line, "too many controls in one dialog");
+            return false;
+        }
+        dialog.items.push_back(std::move(item));
+        return true;
+    }
+
+    void ParseDialog(const Token& name, const Token& type) {
+        const bool ex = Upper(type.text) == "DIALOGEX";
+        while (m_ok && m_tok.kind == TokenKind::Word && IsLoadFlag(Upper(m_tok.text))) {
+            Advance();
+        }
+        DialogTemplate dialog;
+        if (!m_ok || !Rectangle(dialog.x, dialog.y, dialog.cx, dialog.cy)) {
+            return;
+        }
+        if (ex && AtPunct(",")) {
+            long long helpId = 0;
+            Advance();
+            if (!m_ok || !SignedNumber("a help id", INT32_MIN, UINT32_MAX, helpId)) {
+                return;
+            }
+        }
+
+        bool styleGiven = false;
+        std::uint32_t style = 0;
+        while (m_ok && !AtBlockStart()) {
+            const int line = m_tok.line;
+            if (AtWord("STYLE")) {
+                Advance();
+                style = 0;
+                styleGiven = true;
+                if (!m_ok || !StyleExpression(style)) {
+                    return;
+                }
+            } else if (AtWord("EXSTYLE")) {
+                Advance();
+                dialog.exStyle = 0;
+                if (!m_ok || !StyleExpression(dialog.exStyle)) {
+                    return;
+                }
+            } else if (AtWord("CAPTION")) {
+                Advance();
+                if (!m_ok || !Text("the caption", dialog.caption)) {
+                    return;
+                }
+                style |= WS_CAPTION;
+            } else if (AtWord("FONT")) {
+                Advance();
+                long long points = 0;
+                if (!m_ok || !SignedNumber("a point size", 1, 0xFFFF, points) ||
+                    !Expect(",", "after the point size") || !Text("the font face", dialog.fontFace)) {
+                    return;
+                }
+                dialog.pointSize = static_cast<std::uint16_t>(points);
+                long long extra[3] = {0, 0, 0};
+                const char* names[3] = {"a font weight", "an italic flag", "a character set"};
+                const long long highs[3] = {1000, 1, 255};
+                for (int i = 0; i < 3 && AtPunct(","); ++i) {
+                    Advance();
+                    if (!m_ok || !SignedNumber(names[i], 0, highs[i], extra[i])) {
+                        return;
+                    }
+                }
+                dialog.weight = static_cast<std::uint16_t>(extra[0]);
+                dialog.italic = static_cast<std::uint8_t>(extra[1]);
+                dialog.charset = static_cast<std::uint8_t>(extra[2]);
+                style |= DS_SETFONT;
+                if (dialog.fontFace.empty()) {
+                    Fail(line, "empty font face");
+                    return;
+                }
+            } else if (AtWord("LANGUAGE")) {
+                ParseLanguage();
+            } else if (AtWord("CHARACTERISTICS") || AtWord("VERSION")) {
+                Advance();
+                long long ignored = 0;
+                if (!m_ok || !SignedNumber("a number", 0, UINT32_MAX, ignored)) {
+                    return;
+                }
+            } else if (AtWord("MENU") || AtWord("CLASS")) {
+                Fail(line, "dialog " + Upper(m_tok.text) + " statements are not supported");
+                return;
+            } else {
+                Fail(line, "expected a dialog option or BEGIN, found " + Describe(m_tok));
+                return;
+            }
+        }
+        if (!m_ok) {
+            return;
+        }
+        if (!styleGiven) {
+            style |= WS_POPUP | WS_BORDER | WS_SYSMENU;
+        }
+        dialog.style = style;
+
+        Advance(); // BEGIN or {
+        while (m_ok && !AtBlockEnd()) {
+            if (m_tok.kind == TokenKind::End) {
+                Fail(m_tok.line, "END missing: the dialog " + name.text + " is not closed");
+                return;
+            }
+            if (!ParseControl(dialog, ex)) {
+                return;
+            }
+        }
+        if (!m_ok) {
+            return;
+        }
+        Advance(); // END or }
+
+        ScriptResource res;
+        res.line = name.line;
+        res.type = "DIALOG";
+        if (!StoredId(name, "name", res.name)) {
+            return;
+        }
+        if (!EncodeDialogTemplate(dialog, res.inlineData)) {
+            Report(name.line, "dialog " + name.text + " is too large to store");
+            return;
+        }
+        AddResource(std::move(res), name, type);
     }
 
     Lexer m_lexer;

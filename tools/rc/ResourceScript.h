@@ -11,8 +11,13 @@
 // NAME is an identifier (dots allowed, CLOCK.FPP), a number (stored "#156") or
 // a quoted string; TYPE is ICON, RCDATA, a number (stored "#10") or a custom
 // word (MODEL, MISC). File paths are relative to the script's folder.
-// Statements are dispatched by their type keyword; block statements (DIALOG,
-// MENU, STRINGTABLE ...) are reported as unsupported until a handler exists.
+//   NAME DIALOG|DIALOGEX x, y, cx, cy ... BEGIN controls END
+//                                        a dialog template, stored under the
+//                                        type "DIALOG" (RT_DIALOG) in the
+//                                        layout of platform/DialogTemplate.h
+// Statements are dispatched by their type keyword; the other block statements
+// (MENU, STRINGTABLE ...) are reported as unsupported. Scripts are read as
+// UTF-8 (#pragma code_page(65001)); texts are stored as they are.
 #pragma once
 
 #include <cstdint>

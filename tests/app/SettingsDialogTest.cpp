@@ -1,0 +1,211 @@
+#include "app/SettingsDialog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app/Settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kColor = 1068, kMode = 1056, kRes1024 = 1060, kBirds = 1061, kBirdsText = 1062, kSize = 1063,
+              kSizeText = 1065, kTexture = 1066, kWebPage = 1069;
+
+// Each case runs on a hive of its own and with the in-memory dialogs.
+class SettingsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_CONFIG_HOME", "GLIMMERWING_OPEN_COMMAND"}) {
+            const char* v = std::getenv(name);
+            m_saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        std::string templ = (fs::temp_directory_path() / "gw-dialog-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+        g_Settings = Settings();
+    }
+    void TearDown() override {
+        platform::UseMemoryDialogsForTesting({});
+        for (const auto& [name, value] : m_saved) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+        g_Settings = Settings();
+    }
+
+    fs::path HiveFile() const { return m_dir / "glimmerwing" / "user.reg"; }
+    void WriteHive(const std::string& values) const {
+        fs::create_directories(HiveFile().parent_path());
+        std::ofstream(HiveFile(), std::ios::binary)
+            << "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]\n"
+            << values;
+    }
+    std::string ReadHive() const {
+        std::ifstream in(HiveFile(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // The settings as the next run will find them.
+    static Settings Stored() {
+        Settings s;
+        s.Load();
+        return s;
+    }
+    static int ValueCount(const std::string& hive) {
+        int n = 0;
+        for (std::size_t at = hive.find("\n\"int"); at != std::string::npos; at = hive.find("\n\"int", at + 1)) ++n;
+        return n;
+    }
+
+    // Shows the dialog with `script` as the user.
+    static int Show(platform::DialogScript script) {
+        platform::UseMemoryDialogsForTesting(std::move(script));
+        return ShowSettingsDialog(nullptr);
+    }
+    static std::string Text(HWND d, int id) {
+        char buffer[32];
+        GetDlgItemTextA(d, id, buffer, sizeof buffer);
+        return buffer;
+    }
+    static void PressOk(HWND d) { platform::ClickDlgItemForTesting(d, IDOK); }
+
+    fs::path m_dir;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+TEST_F(SettingsDialogTest, OkOnAFirstRunStoresAllThirteenDefaults) {
+    EXPECT_EQ(Show([](HWND d) {
+                  EXPECT_EQ(Text(d, kBirdsText), "20");
+                  EXPECT_EQ(Text(d, kSizeText), "100");
+                  EXPECT_EQ(SendDlgItemMessageA(d, kTexture, LB_GETCOUNT, 0, 0), 7);
+                  EXPECT_EQ(SendDlgItemMessageA(d, kTexture, LB_GETCURSEL, 0, 0), 1);
+                  PressOk(d);
+              }),
+              IDOK);
+    const std::string hive = ReadHive();
+    EXPECT_EQ(ValueCount(hive), 13) << hive;
+    const Settings s = Stored();
+    const Settings defaults;
+    for (auto field : {&Settings::intChkFPS, &Settings::intChkCol, &Settings::intDisMod, &Settings::intAspMod,
+                       &Settings::intChkAnim, &Settings::intChkLoop, &Settings::intMode, &Settings::intBakGnd,
+                       &Settings::intBrdNumCur, &Settings::intPtlSizCur, &Settings::intPtlLngLif,
+                       &Settings::intPtlTexIdx, &Settings::intPtlRndCol}) {
+        EXPECT_EQ(s.*field, defaults.*field);
+    }
+}
+
+TEST_F(SettingsDialogTest, OutOfRangeValuesAreShownAndStoredAsTheControlsHoldThem) {
+    WriteHive("\"intBrdNumCur\"=dword:00000050\n"  // 80 birds
+              "\"intPtlTexIdx\"=dword:00000009\n"
+              "\"intChkCol\"=dword:00000005\n"
+              "\"intDisMod\"=dword:00000007\n"
+              "\"intMode\"=dword:00000004\n"
+              "\"intChkFPS\"=dword:00000007\n");
+    EXPECT_EQ(Show([](HWND d) {
+                  EXPECT_EQ(SendDlgItemMessageA(d, kBirds, TBM_GETPOS, 0, 0), 50);
+                  EXPECT_EQ(Text(d, kBirdsText), "50");
+                  EXPECT_EQ(SendDlgItemMessageA(d, kTexture, LB_GETCURSEL, 0, 0), LB_ERR);
+                  EXPECT_EQ(IsDlgButtonChecked(d, kColor), BST_CHECKED);
+                  EXPECT_EQ(IsDlgButtonChecked(d, 1058), BST_CHECKED);
+                  EXPECT_EQ(IsDlgButtonChecked(d, 1055), BST_CHECKED);
+                  PressOk(d);
+              }),
+              IDOK);
+    const Settings s = Stored();
+    EXPECT_EQ(s.intBrdNumCur, 50);
+    EXPECT_EQ(s.intPtlTexIdx, -1);
+    EXPECT_EQ(s.intChkCol, 1);
+    EXPECT_EQ(s.intDisMod, 1);
+    EXPECT_EQ(s.intMode, 0);
+    EXPECT_EQ(s.intChkFPS, 7); // not in the dialog: kept as loaded
+    EXPECT_EQ(ValueCount(ReadHive()), 13);
+}
+
+TEST_F(SettingsDialogTest, OkStoresWhatTheUserChangedAndTheValueTextsFollowTheTrackBars) {
+    WriteHive("\"intChkCol\"=dword:00000000\n");
+    EXPECT_EQ(Show([](HWND d) {
+                  platform::ClickDlgItemForTesting(d, kColor);
+                  platform::ClickDlgItemForTesting(d, kMode);
+                  platform::ClickDlgItemForTesting(d, kRes1024);
+                  platform::DragTrackBarForTesting(d, kBirds, 33);
+                  EXPECT_EQ(Text(d, kBirdsText), "33");
+                  platform::DragTrackBarForTesting(d, kSize, 250);
+                  EXPECT_EQ(Text(d, kSizeText), "100");
+                  platform::DragTrackBarForTesting(d, kSize, 7);
+                  EXPECT_EQ(Text(d, kSizeText), "7");
+                  platform::SelectListItemForTesting(d, kTexture, 5);
+                  platform::ClickDlgItemForTesting(d, 1051); // loops off
+                  PressOk(d);
+              }),
+              IDOK);
+    const Settings s = Stored();
+    EXPECT_EQ(s.intChkCol, 1);
+    EXPECT_EQ(s.intMode, 1);
+    EXPECT_EQ(s.intDisMod, 3);
+    EXPECT_EQ(s.intBrdNumCur, 33);
+    EXPECT_EQ(s.intPtlSizCur, 7);
+    EXPECT_EQ(s.intPtlTexIdx, 5);
+    EXPECT_EQ(s.intChkLoop, 0);
+}
+
+TEST_F(SettingsDialogTest, CancelEscapeAndTheCloseBoxStoreNothing) {
+    const std::string before = "\"intChkCol\"=dword:00000000\n\"intBrdNumCur\"=dword:0000000a\n";
+    WriteHive(before);
+    const std::string hive = ReadHive();
+    for (auto leave : {+[](HWND d) { platform::ClickDlgItemForTesting(d, IDCANCEL); },
+                       +[](HWND d) { platform::PressEscapeForTesting(d); },
+                       +[](HWND d) { platform::CloseBoxForTesting(d); }}) {
+        EXPECT_EQ(Show([&](HWND d) {
+                      platform::ClickDlgItemForTesting(d, kColor);
+                      platform::DragTrackBarForTesting(d, kBirds, 40);
+                      leave(d);
+                  }),
+                  IDCANCEL);
+        EXPECT_EQ(ReadHive(), hive);
+    }
+}
+
+TEST_F(SettingsDialogTest, TheWebPageButtonOpensTheAddressAndLeavesTheDialogAndSettingsAlone) {
+    const fs::path opener = m_dir / "opener";
+    const fs::path out = m_dir / "opened";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << out.string() << ".tmp'\nmv '" << out.string()
+                          << ".tmp' '" << out.string() << "'\n";
+    ::chmod(opener.c_str(), 0755);
+    ::setenv("GLIMMERWING_OPEN_COMMAND", opener.c_str(), 1);
+    WriteHive("\"intChkCol\"=dword:00000001\n");
+    const std::string hive = ReadHive();
+
+    EXPECT_EQ(Show([](HWND d) {
+                  platform::ClickDlgItemForTesting(d, kWebPage);
+                  // Still open and answering.
+                  EXPECT_EQ(IsDlgButtonChecked(d, kColor), BST_CHECKED);
+                  platform::PressEscapeForTesting(d);
+              }),
+              IDCANCEL);
+    EXPECT_EQ(ReadHive(), hive);
+    for (int i = 0; i < 500 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(out);
+    std::string opened((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(opened, kMakerWebPage);
+}
+
+} // namespace
