@@ -21,6 +21,24 @@ Overrides& TheOverrides() {
 
 int g_nCursorCount = 0;
 
+// Keys pressed since they were last read. A key tapped between two reads (a
+// slow frame) still reads as down once, so a short press of Escape is never
+// lost.
+std::array<bool, SDL_NUM_SCANCODES> g_bPressedSinceRead{};
+
+int RecordKeyPress(void*, SDL_Event* event) {
+    if (event->type == SDL_KEYDOWN && event->key.keysym.scancode < SDL_NUM_SCANCODES)
+        g_bPressedSinceRead[static_cast<std::size_t>(event->key.keysym.scancode)] = true;
+    return 1;
+}
+
+void WatchKeyPresses() {
+    static bool watching = false;
+    if (watching) return;
+    SDL_AddEventWatch(&RecordKeyPress, nullptr);
+    watching = true;
+}
+
 SDL_Scancode ScancodeOf(int vk) {
     if (vk >= 'A' && vk <= 'Z') return static_cast<SDL_Scancode>(SDL_SCANCODE_A + (vk - 'A'));
     if (vk >= '1' && vk <= '9') return static_cast<SDL_Scancode>(SDL_SCANCODE_1 + (vk - '1'));
@@ -60,11 +78,14 @@ SHORT GetAsyncKeyState(int virtualKey) {
     const signed char forced = TheOverrides().keys[static_cast<std::size_t>(virtualKey)];
     if (forced >= 0) return forced ? kDown : 0;
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return 0;
+    WatchKeyPresses();
     SDL_PumpEvents();
     const SDL_Scancode code = ScancodeOf(virtualKey);
     if (code == SDL_SCANCODE_UNKNOWN) return 0;
     const Uint8* state = SDL_GetKeyboardState(nullptr);
-    return state && state[code] ? kDown : 0;
+    const bool pressed = g_bPressedSinceRead[static_cast<std::size_t>(code)];
+    g_bPressedSinceRead[static_cast<std::size_t>(code)] = false;
+    return (state && state[code]) || pressed ? kDown : 0;
 }
 
 int ShowCursor(BOOL show) {

@@ -13,8 +13,10 @@ constexpr int VK_RIGHT = 0x27;
 constexpr int VK_DOWN = 0x28;
 // Letters are their upper-case ASCII codes ('A' .. 'Z'), digits '0' .. '9'.
 
-// Bit 15 is set while the key is down. Pumps pending system events first, so
-// the state is current even when no message was read since the last call.
+// Bit 15 is set while the key is down, and at the first call after a press
+// that was released again before it (a tap between two frames is not lost).
+// Pumps pending system events first, so the state is current even when no
+// message was read since the last call.
 SHORT GetAsyncKeyState(int virtualKey);
 
 // The cursor display counter: the cursor shows while the count is 0 or more.

@@ -155,6 +155,10 @@ HRESULT ZSortRender::InvalidateDeviceObjects(Direct3DDevice8* device) {
 }
 
 HRESULT ZSortRender::DeleteDeviceObjects() {
+    // What is still queued (the static whale waits for the next frame's first
+    // pass) points at meshes their owners release at shutdown: a renderer
+    // brought up again must not draw it.
+    Clear();
     if (m_pToonTexture) {
         m_pToonTexture->Release();
         m_pToonTexture = nullptr;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,10 @@
 #include "app/FrameTimer.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "flock/Boids.h"
+#include "flock/GoalUser.h"
+#include "render/ZSortRender.h"
+#include "scenery/ParticleTrailPC.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Input.h"
@@ -405,6 +410,72 @@ TEST_F(Frame, TimeStepIsCappedAtThirtyMilliseconds) {
     Tick(hwnd);
     EXPECT_FLOAT_EQ(g_fElapsedTime, 0.03f);
     EXPECT_EQ(g_pd3dDevice->PresentCount(), 4u);
+}
+
+// Where a world point lies in front of the camera: (x / z, y / z) in view space.
+static std::pair<float, float> ViewSlope(const D3DXVECTOR3& p) {
+    D3DXVECTOR3 v;
+    const D3DXMATRIX view = g_Camera.GetView();
+    D3DXVec3TransformCoord(&v, &p, &view);
+    return {v.x / v.z, v.y / v.z};
+}
+
+TEST_F(Frame, EachModeMovesItsGoalTheFlockAndItsCamera) {
+    // Objects come up in their fixed order.
+    HWND hwnd = Start();
+    const std::string log = g_ErrLog.Text();
+    std::size_t at = 0;
+    for (const char* line : {"\tZSortRender.InitDeviceObjects...\n", "\tDammySkm.InitDeviceObjects...\n",
+                             "\tFerguson.InitDeviceObjects...\n", "\tParticleTrailPC.InitDeviceObjects...\n",
+                             "\tBackGrounds.InitDeviceObjects...\n", "\tBoids.InitDeviceObjects...\n",
+                             "\tGoal.InitDeviceObjects...\n", "\tGoalUser.InitDeviceObjects...\n"}) {
+        const std::size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << " after " << at << " in\n" << log;
+        at = found + 1;
+    }
+
+    // Automatic: the flock flies after the goal, leaves trails, and the
+    // camera looks at its centre.
+    const D3DXVECTOR3 start = g_Boids.GetCenter();
+    for (int i = 0; i < 20; ++i) {
+        platform::AdvanceFakeClock(30 * kMs);
+        Tick(hwnd);
+    }
+    const D3DXVECTOR3 moved = g_Boids.GetCenter() - start;
+    EXPECT_GT(D3DXVec3Length(&moved), 50.0f);
+    EXPECT_GT(g_ParticleTrailPC.ActiveCount(), 0u);
+    auto [sx, sy] = ViewSlope(g_Boids.GetCenter());
+    EXPECT_NEAR(sx, 0.0f, 0.05f);
+    EXPECT_NEAR(sy, 0.0f, 0.05f);
+    Restart();
+
+    // User mode with the static whale: it is queued after the second pass and
+    // waits in the queue for the next frame's first; the camera looks at it.
+    WriteHive("\"intMode\"=dword:00000001\n\"intChkAnim\"=dword:00000000\n");
+    hwnd = Start();
+    for (int i = 0; i < 3; ++i) {
+        platform::AdvanceFakeClock(30 * kMs);
+        Tick(hwnd);
+        EXPECT_EQ(g_ZSortRender.Count(), 1u);
+    }
+    std::tie(sx, sy) = ViewSlope(g_GoalUser.GetPosition());
+    EXPECT_NEAR(sx, 0.0f, 0.05f);
+    EXPECT_NEAR(sy, 0.0f, 0.05f);
+    Restart();
+
+    // Any other mode: nothing moves, the frame still renders.
+    WriteHive("\"intMode\"=dword:00000002\n");
+    hwnd = Start();
+    const D3DXVECTOR3 still = g_Boids.GetCenter();
+    const D3DXMATRIX camera = g_Camera.GetWorld();
+    for (int i = 0; i < 5; ++i) {
+        platform::AdvanceFakeClock(30 * kMs);
+        Tick(hwnd);
+    }
+    const D3DXVECTOR3 drift = g_Boids.GetCenter() - still;
+    EXPECT_EQ(D3DXVec3Length(&drift), 0.0f);
+    EXPECT_EQ(std::memcmp(&camera, &g_Camera.GetWorld(), sizeof camera), 0);
+    EXPECT_EQ(g_pd3dDevice->PresentCount(), 5u);
 }
 
 TEST_F(Frame, ReadKeysMapsEachKeyToItsField) {

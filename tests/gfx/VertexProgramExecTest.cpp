@@ -4,13 +4,10 @@
 // through transform feedback.
 #include <gtest/gtest.h>
 
-#include <SDL.h>
 #include <epoxy/gl.h>
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -20,14 +17,15 @@
 #include "gfx/VertexProgramAsm.h"
 #include "gfx/VertexProgramGlsl.h"
 #include "gfx/VertexProgramInterp.h"
+#include "tests/support/VertexProgramCapture.h"
 
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-using Constants = std::array<VpVector, kVpConstRegisters>;
-using Inputs = std::array<VpVector, kVpInputRegisters>;
+using Constants = testing_support::VpConstants;
+using Inputs = testing_support::VpInputs;
 
 VertexProgram Build(const std::string& text) {
     D3DXBuffer* code = nullptr;
@@ -387,166 +385,13 @@ sge oD0.zw, v0, r3
 mul oD1, r11.x, c94.w
 )";
 
-// A hidden window with a GL 3.3 core context, or nothing when there is no display.
-class GlContext {
-public:
-    bool Create() {
-        // A real display only, as the device asks for; SDL's video stays up
-        // for the rest of the run: shutting it down would unload the GL
-        // driver with the allocations it keeps.
-        static const bool video = [] {
-            SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
-            return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-        }();
-        if (!video) return false;
-        SDL_GL_ResetAttributes();
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-        m_pWindow = SDL_CreateWindow("vertex programs", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        if (!m_pWindow) return false;
-        m_Context = SDL_GL_CreateContext(m_pWindow);
-        if (!m_Context || SDL_GL_MakeCurrent(m_pWindow, m_Context) != 0) return false;
-        return epoxy_gl_version() >= 33;
-    }
-
-    ~GlContext() {
-        if (m_Context) SDL_GL_DeleteContext(m_Context);
-        if (m_pWindow) SDL_DestroyWindow(m_pWindow);
-    }
-
-private:
-    SDL_Window* m_pWindow = nullptr;
-    SDL_GLContext m_Context = nullptr;
-};
-
-// What transform feedback captures of one vertex, in this order.
-constexpr const char* kVaryings[] = {"gl_Position", "vsD0", "vsD1", "vsT0", "vsT1", "vsT2",
-                                     "vsT3",        "vsT4", "vsT5", "vsT6", "vsT7", "vsFog"};
-constexpr int kCapturedFloats = 11 * 4 + 1;
-
 class GlslTranslation : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_Gl.Create()) GTEST_SKIP() << "no OpenGL 3.3 context";
+        if (!m_Gpu.Create()) GTEST_SKIP() << "no OpenGL 3.3 context";
     }
 
-    // Compiles and links the translation of `program` for capture; 0 on failure.
-    GLuint Link(const VertexProgram& program, std::string* log = nullptr) {
-        const std::string source = TranslateVertexProgramToGlsl(program);
-        const char* text = source.c_str();
-        GLuint shader = glCreateShader(GL_VERTEX_SHADER);
-        glShaderSource(shader, 1, &text, nullptr);
-        glCompileShader(shader);
-        GLint ok = 0;
-        glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-        if (!ok) {
-            char info[4096] = {};
-            glGetShaderInfoLog(shader, sizeof info, nullptr, info);
-            if (log) *log = std::string(info) + "\n" + source;
-            glDeleteShader(shader);
-            return 0;
-        }
-        GLuint linked = glCreateProgram();
-        glAttachShader(linked, shader);
-        glTransformFeedbackVaryings(linked, 12, kVaryings, GL_INTERLEAVED_ATTRIBS);
-        glLinkProgram(linked);
-        glDeleteShader(shader);
-        glGetProgramiv(linked, GL_LINK_STATUS, &ok);
-        if (!ok) {
-            char info[4096] = {};
-            glGetProgramInfoLog(linked, sizeof info, nullptr, info);
-            if (log) *log = std::string(info) + "\n" + source;
-            glDeleteProgram(linked);
-            return 0;
-        }
-        return linked;
-    }
-
-    // Runs `vertices` through the translated program on the GPU.
-    std::vector<float> Capture(const VertexProgram& program, const Constants& constants,
-                               const std::vector<Inputs>& vertices, bool clipControl) {
-        std::string log;
-        GLuint linked = Link(program, &log);
-        EXPECT_NE(linked, 0u) << log;
-        if (!linked) return {};
-        glUseProgram(linked);
-        glUniform4fv(glGetUniformLocation(linked, "c"), kVpConstRegisters, constants[0].data());
-        glUniform1i(glGetUniformLocation(linked, "uClipControl"), clipControl ? 1 : 0);
-
-        GLuint vao = 0, input = 0, output = 0;
-        glGenVertexArrays(1, &vao);
-        glBindVertexArray(vao);
-        glGenBuffers(1, &input);
-        glBindBuffer(GL_ARRAY_BUFFER, input);
-        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(Inputs)), vertices.data(),
-                     GL_STATIC_DRAW);
-        for (DWORD n = 0; n < kVpInputRegisters; ++n) {
-            if (!(program.inputsRead & (1u << n))) continue;
-            glEnableVertexAttribArray(n);
-            glVertexAttribPointer(n, 4, GL_FLOAT, GL_FALSE, sizeof(Inputs),
-                                  reinterpret_cast<const void*>(n * sizeof(VpVector)));
-        }
-        glGenBuffers(1, &output);
-        glBindBuffer(GL_TRANSFORM_FEEDBACK_BUFFER, output);
-        const auto bytes = static_cast<GLsizeiptr>(vertices.size() * kCapturedFloats * sizeof(float));
-        glBufferData(GL_TRANSFORM_FEEDBACK_BUFFER, bytes, nullptr, GL_STATIC_READ);
-        glBindBufferBase(GL_TRANSFORM_FEEDBACK_BUFFER, 0, output);
-
-        glEnable(GL_RASTERIZER_DISCARD);
-        glBeginTransformFeedback(GL_POINTS);
-        glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(vertices.size()));
-        glEndTransformFeedback();
-        glDisable(GL_RASTERIZER_DISCARD);
-
-        std::vector<float> captured(vertices.size() * kCapturedFloats);
-        glGetBufferSubData(GL_TRANSFORM_FEEDBACK_BUFFER, 0, bytes, captured.data());
-        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-
-        glDeleteBuffers(1, &output);
-        glDeleteBuffers(1, &input);
-        glDeleteVertexArrays(1, &vao);
-        glUseProgram(0);
-        glDeleteProgram(linked);
-        return captured;
-    }
-
-    static bool Close(float gpu, float cpu, float scale) {
-        if (std::isnan(gpu) || std::isnan(cpu)) return std::isnan(gpu) && std::isnan(cpu);
-        if (std::isinf(gpu) || std::isinf(cpu)) return gpu == cpu;
-        const float size = std::max({std::fabs(gpu), std::fabs(cpu), scale, 0.1f});
-        return std::fabs(gpu - cpu) <= 1e-4f * size;
-    }
-
-    // Holds every captured value against the interpreter's.
-    void Compare(const VertexProgram& program, const Constants& constants, const std::vector<Inputs>& vertices) {
-        for (bool clipControl : {false, true}) {
-            const std::vector<float> captured = Capture(program, constants, vertices, clipControl);
-            if (captured.empty()) return;
-            int failures = 0;
-            for (std::size_t v = 0; v < vertices.size() && failures < 10; ++v) {
-                const VertexProgramOutputs cpu = Execute(program, constants, vertices[v]);
-                const float* gpu = &captured[v * kCapturedFloats];
-                // The interpreter keeps Direct3D's depth; the shader gives OpenGL's.
-                VpVector position = cpu.oPos;
-                if (!clipControl) position[2] = 2.0f * cpu.oPos[2] - cpu.oPos[3];
-                std::vector<float> expected(position.begin(), position.end());
-                for (const VpVector& d : cpu.oD) expected.insert(expected.end(), d.begin(), d.end());
-                for (const VpVector& t : cpu.oT) expected.insert(expected.end(), t.begin(), t.end());
-                expected.push_back(cpu.oFog);
-                for (int i = 0; i < kCapturedFloats; ++i) {
-                    const float scale = i == 2 ? std::fabs(cpu.oPos[3]) : 0.0f;
-                    if (!Close(gpu[i], expected[static_cast<std::size_t>(i)], scale)) {
-                        ADD_FAILURE() << "vertex " << v << " value " << i << " (" << kVaryings[std::min(i / 4, 11)]
-                                      << "): gpu " << gpu[i] << " cpu " << expected[static_cast<std::size_t>(i)];
-                        ++failures;
-                    }
-                }
-            }
-        }
-    }
-
-    GlContext m_Gl;
+    testing_support::VertexProgramCapture m_Gpu;
 };
 
 float Uniform(std::mt19937& random, float low, float high) {
@@ -571,7 +416,7 @@ TEST_F(GlslTranslation, ToonProgramMatchesTheInterpreter) {
         in[5] = {Uniform(random, 0, 1), Uniform(random, 0, 1), Uniform(random, 0, 1), Uniform(random, 0, 1)};
         in[8] = {Uniform(random, -1, 2), Uniform(random, -1, 2), 0, 1};
     }
-    Compare(toon, constants, vertices);
+    m_Gpu.Compare(toon, constants, vertices);
 }
 
 TEST_F(GlslTranslation, EveryInstructionMatchesTheInterpreter) {
@@ -596,7 +441,7 @@ TEST_F(GlslTranslation, EveryInstructionMatchesTheInterpreter) {
     vertices[1][1][0] = 92.5f;  // c95 defined, rows c102.. outside
     vertices[2][2] = {1.0f, 1.0f, 1.0f, 1.0f};  // rcp(1), rsq(1), log(1), logp(1)
     vertices[3][3] = {0.5f, 0.5f, 0.5f, 5.0f};  // lit with power clamped (5 x 80 = 400)
-    Compare(program, constants, vertices);
+    m_Gpu.Compare(program, constants, vertices);
 }
 
 TEST_F(GlslTranslation, UnwrittenOutputsGetTheDefaults) {
@@ -604,7 +449,7 @@ TEST_F(GlslTranslation, UnwrittenOutputsGetTheDefaults) {
     std::vector<Inputs> vertices(4, DefaultInputs());
     vertices[1][4] = {7, 0, 0, 1};
     Constants constants{};
-    Compare(program, constants, vertices);
+    m_Gpu.Compare(program, constants, vertices);
 }
 
 TEST_F(GlslTranslation, RandomProgramsAreValidGlsl) {
@@ -656,7 +501,7 @@ TEST_F(GlslTranslation, RandomProgramsAreValidGlsl) {
         VertexProgram program;
         ASSERT_EQ(DecodeVertexProgram(tokens, program), S_OK);
         std::string log;
-        const GLuint linked = Link(program, &log);
+        const GLuint linked = testing_support::VertexProgramCapture::Link(program, log);
         EXPECT_NE(linked, 0u) << log;
         if (linked) glDeleteProgram(linked);
     }

@@ -130,18 +130,19 @@ public:
         }
     }
 
-private:
-    static constexpr const char* kVaryings[] = {"gl_Position", "vsD0", "vsD1", "vsT0", "vsT1", "vsT2",
-                                                "vsT3",        "vsT4", "vsT5", "vsT6", "vsT7", "vsFog"};
-    static constexpr int kCapturedFloats = 11 * 4 + 1;
-
-    static bool Close(float gpu, float cpu, float scale) {
-        if (std::isnan(gpu) || std::isnan(cpu)) return std::isnan(gpu) && std::isnan(cpu);
-        if (std::isinf(gpu) || std::isinf(cpu)) return gpu == cpu;
-        const float size = std::max({std::fabs(gpu), std::fabs(cpu), scale, 0.1f});
-        return std::fabs(gpu - cpu) <= 1e-4f * size;
+    // The same for vertices that hold every input register as four floats.
+    void Compare(const VertexProgram& program, const VpConstants& constants, std::span<const VpInputs> vertices) {
+        static_assert(kVertexRegisters == kVpInputRegisters);
+        VertexLayout layout;
+        layout.stride = static_cast<UINT>(sizeof(VpInputs));
+        for (std::size_t r = 0; r < kVertexRegisters; ++r)
+            layout.elements[r] = {ElementType::Float4, static_cast<UINT>(r * sizeof(VpVector))};
+        const std::span<const BYTE> bytes(reinterpret_cast<const BYTE*>(vertices.data()), vertices.size_bytes());
+        Compare(program, constants, bytes, layout);
     }
 
+    // Compiles and links the translation of `program` for capture; 0 with
+    // the compiler's or linker's log and the source in `log` on a failure.
     static GLuint Link(const VertexProgram& program, std::string& log) {
         const std::string source = TranslateVertexProgramToGlsl(program);
         const char* text = source.c_str();
@@ -170,6 +171,18 @@ private:
             return 0;
         }
         return linked;
+    }
+
+private:
+    static constexpr const char* kVaryings[] = {"gl_Position", "vsD0", "vsD1", "vsT0", "vsT1", "vsT2",
+                                                "vsT3",        "vsT4", "vsT5", "vsT6", "vsT7", "vsFog"};
+    static constexpr int kCapturedFloats = 11 * 4 + 1;
+
+    static bool Close(float gpu, float cpu, float scale) {
+        if (std::isnan(gpu) || std::isnan(cpu)) return std::isnan(gpu) && std::isnan(cpu);
+        if (std::isinf(gpu) || std::isinf(cpu)) return gpu == cpu;
+        const float size = std::max({std::fabs(gpu), std::fabs(cpu), scale, 0.1f});
+        return std::fabs(gpu - cpu) <= 1e-4f * size;
     }
 
     // Attribute formats as the device sets them for each element type.
