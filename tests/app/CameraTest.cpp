@@ -11,6 +11,7 @@
 #include "gfx/Device.h"
 #include "platform/Clock.h"
 #include "platform/Window.h"
+#include "tests/support/TestDevice.h"
 
 namespace {
 
@@ -264,39 +265,18 @@ TEST_F(CameraTest, LightTurnsAboutTheVerticalWithTheClock) {
 
 namespace {
 
-constexpr const char* kCameraTestClass = "GlimmerwingCameraTest";
-
 class CameraDeviceTest : public CameraTest {
 protected:
     void SetUp() override {
         CameraTest::SetUp();
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kCameraTestClass;
-        RegisterClassA(&wc);
-        m_hWnd = CreateWindowExA(0, kCameraTestClass, "camera test", WS_CAPTION, 0, 0, 160, 120, nullptr, nullptr,
-                                 nullptr, nullptr);
-        ASSERT_NE(m_hWnd, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = m_hWnd;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        ASSERT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hWnd, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                       &pp, &m_pDevice),
-                  D3D_OK);
+        const HRESULT hr = m_device.Create(D3DCREATE_SOFTWARE_VERTEXPROCESSING);
+        if (hr == testing_support::TestDevice::kNoDisplay) GTEST_SKIP() << "no display";
+        ASSERT_EQ(hr, D3D_OK);
+        m_pDevice = m_device.Device();
     }
 
     void TearDown() override {
-        if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
-        platform::ResetWindowingForTesting();
+        m_device.Release();
         CameraTest::TearDown();
     }
 
@@ -306,9 +286,8 @@ protected:
         return m;
     }
 
-    Direct3D8* m_pD3D = nullptr;
+    testing_support::TestDevice m_device;
     Direct3DDevice8* m_pDevice = nullptr;
-    HWND m_hWnd = nullptr;
 };
 
 }  // namespace

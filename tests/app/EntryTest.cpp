@@ -22,12 +22,12 @@
 #include "platform/Mutex.h"
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
+#include "tests/support/PrivateFolders.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kVariables[] = {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"};
 constexpr POINT kRestingCursor{100, 100};
 constexpr unsigned kRunTimeLimitSeconds = 60;
 
@@ -71,19 +71,9 @@ int Count(const std::vector<MSG>& messages, HWND hwnd, UINT message) {
 class EntryFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            m_saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        std::string templ = (fs::temp_directory_path() / "gw-entry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
-        for (const char* sub : {"run", "config", "state"}) fs::create_directories(m_dir / sub);
-        ::setenv("HOME", m_dir.c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
-        g_ErrLog.SetDirectoryForTesting((m_dir / "state" / "glimmerwing").c_str());
+        m_folders.emplace("gw-entry");
+        m_dir = m_folders->Root();
+        ASSERT_FALSE(m_dir.empty());
         g_ErrLog.ClearForTesting();
 
         g_bWindowed = 0;
@@ -112,13 +102,7 @@ protected:
         FrameTimerResetForTesting();
         SetCursorCount(0);
         WINNLSEnableIME(nullptr, TRUE);
-        for (std::size_t i = 0; i < m_saved.size(); ++i) {
-            if (m_saved[i]) ::setenv(kVariables[i], m_saved[i]->c_str(), 1);
-            else ::unsetenv(kVariables[i]);
-        }
-        g_ErrLog.SetDirectoryForTesting(platform::SystemDirectoryPath().c_str());
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        m_folders.reset();
     }
 
     static bool HaveDisplay() { return platform::EnsureVideo(); }
@@ -164,7 +148,7 @@ protected:
     }
 
     fs::path m_dir;
-    std::vector<std::optional<std::string>> m_saved;
+    std::optional<testing_support::PrivateFolders> m_folders;
     std::vector<HWND> m_windows;
 };
 

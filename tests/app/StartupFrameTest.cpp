@@ -33,6 +33,7 @@
 #include "platform/Input.h"
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
+#include "tests/support/PrivateFolders.h"
 
 namespace fs = std::filesystem;
 
@@ -40,8 +41,6 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kClockStart = 50'000 * kMs;
-constexpr const char* kVariables[] = {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
-                                      "GLIMMERWING_SOFTWARE_VERTEX"};
 constexpr const char* kTestClass = "GlimmerwingStartupTest";
 constexpr D3DCOLOR kBlue50 = 0xFF000032;
 constexpr D3DCOLOR kBlack = 0xFF000000;
@@ -96,20 +95,9 @@ unsigned Blue(std::uint32_t p) { return p & 0xFF; }
 class StartupFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            m_saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        std::string templ = (fs::temp_directory_path() / "gw-startup-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
-        for (const char* sub : {"run", "config", "state"}) fs::create_directories(m_dir / sub);
-        ::setenv("HOME", m_dir.c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (m_dir / "run").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
-        ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
-        g_ErrLog.SetDirectoryForTesting((m_dir / "state" / "glimmerwing").c_str());
+        m_folders.emplace("gw-startup", std::vector<const char*>{"GLIMMERWING_SOFTWARE_VERTEX"});
+        m_dir = m_folders->Root();
+        ASSERT_FALSE(m_dir.empty());
         g_ErrLog.ClearForTesting();
 
         g_bWindowed = 1;
@@ -141,13 +129,7 @@ protected:
         FrameTimerResetForTesting();
         ResetFrameRateForTesting();
         platform::UseRealClock();
-        for (std::size_t i = 0; i < m_saved.size(); ++i) {
-            if (m_saved[i]) ::setenv(kVariables[i], m_saved[i]->c_str(), 1);
-            else ::unsetenv(kVariables[i]);
-        }
-        g_ErrLog.SetDirectoryForTesting(platform::SystemDirectoryPath().c_str());
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        m_folders.reset();
     }
 
     HWND MakeWindow() {
@@ -205,7 +187,7 @@ protected:
     }
 
     fs::path m_dir;
-    std::vector<std::optional<std::string>> m_saved;
+    std::optional<testing_support::PrivateFolders> m_folders;
     std::vector<HWND> m_windows;
 };
 

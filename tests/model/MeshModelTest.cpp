@@ -14,13 +14,13 @@
 #include "gfx/Device.h"
 #include "model/MeshModel.h"
 #include "platform/Resources.h"
+#include "tests/support/TestDevice.h"
+#include "tests/support/TestResources.h"
 #include "platform/Window.h"
 #include "render/ZSortRender.h"
 #include "scenery/TextureCache.h"
 
 namespace {
-
-constexpr const char* kWindowClass = "GlimmerwingMeshModelTest";
 
 // A unit quad; the name and the material list are filled in.
 std::string Quad(std::string_view name, std::string_view extra = {}, float z = 0.0f) {
@@ -44,46 +44,22 @@ std::string XFileText(std::string_view body) { return "xof 0302txt 0064\n" + std
 class MeshModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kWindowClass;
-        RegisterClassA(&wc);
-        m_hwnd = CreateWindowExA(0, kWindowClass, "model test", WS_CAPTION, 0, 0, 160, 120, nullptr, nullptr,
-                                 nullptr, nullptr);
-        ASSERT_NE(m_hwnd, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = m_hwnd;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        ASSERT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hwnd,
-                                       D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &m_pDevice),
-                  D3D_OK);
+        const HRESULT hr = m_device.Create(D3DCREATE_HARDWARE_VERTEXPROCESSING);
+        if (hr == testing_support::TestDevice::kNoDisplay) GTEST_SKIP() << "no display";
+        ASSERT_EQ(hr, D3D_OK);
+        m_pDevice = m_device.Device();
         g_ErrLog.ClearForTesting();
     }
 
     void TearDown() override {
         SetResourceTableForTesting({});
         EXPECT_EQ(g_TextureCache.Count(), 0) << "a model kept a texture";
-        if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        if (m_hwnd && IsWindow(m_hwnd)) DestroyWindow(m_hwnd);
-        platform::ResetWindowingForTesting();
+        m_device.Release();
     }
 
     // The compiled resources (images included) plus test models of type MODEL.
     void UseModels(std::vector<std::pair<std::string, std::string>> models) {
-        m_models = std::move(models);
-        m_table.assign(CompiledResourceTable().begin(), CompiledResourceTable().end());
-        for (const auto& [name, text] : m_models)
-            m_table.push_back(ResourceEntry{"MODEL", name.c_str(),
-                                            reinterpret_cast<const unsigned char*>(text.data()), text.size()});
-        SetResourceTableForTesting(m_table);
+        m_resources.Use("MODEL", std::move(models));
     }
 
     HRESULT LoadText(MeshModel& model, std::string_view body) {
@@ -92,11 +68,9 @@ protected:
         return model.LoadXFile(m_pDevice, "TEST.X");
     }
 
-    Direct3D8* m_pD3D = nullptr;
+    testing_support::TestDevice m_device;
     Direct3DDevice8* m_pDevice = nullptr;
-    HWND m_hwnd = nullptr;
-    std::vector<std::pair<std::string, std::string>> m_models;
-    std::vector<ResourceEntry> m_table;
+    testing_support::ExtraResources m_resources;
 };
 
 // A camera at the origin looking along +z.

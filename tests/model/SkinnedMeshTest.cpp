@@ -17,6 +17,7 @@
 #include "gfx/D3DXMath.h"
 #include "model/SkinnedMesh.h"
 #include "platform/Resources.h"
+#include "tests/support/TestResources.h"
 #include "tests/gfx/DeviceDrawFixture.h"
 #include "tests/support/TestScene.h"
 
@@ -127,12 +128,7 @@ protected:
 
     // The compiled resources plus test models of type MODEL.
     void UseModels(std::vector<std::pair<std::string, std::string>> models) {
-        m_models = std::move(models);
-        m_table.assign(CompiledResourceTable().begin(), CompiledResourceTable().end());
-        for (const auto& [name, text] : m_models)
-            m_table.push_back(ResourceEntry{"MODEL", name.c_str(),
-                                            reinterpret_cast<const unsigned char*>(text.data()), text.size()});
-        SetResourceTableForTesting(m_table);
+        m_resources.Use("MODEL", std::move(models));
     }
 
     D3DCAPS8 Caps() {
@@ -170,8 +166,7 @@ protected:
         return parts;
     }
 
-    std::vector<std::pair<std::string, std::string>> m_models;
-    std::vector<ResourceEntry> m_table;
+    testing_support::ExtraResources m_resources;
     std::vector<std::unique_ptr<SkinnedMesh>> m_meshes;
 };
 

@@ -13,6 +13,7 @@
 #include "app/ErrLog.h"
 #include "app/Frame.h"
 #include "platform/Resources.h"
+#include "tests/support/TestResources.h"
 #include "scenery/Ferguson.h"
 
 namespace {
@@ -60,12 +61,10 @@ protected:
     }
 
     // The compiled resources plus path files of our own (type MISC).
-    void UseFiles(std::vector<std::pair<std::string, Bytes>> files) {
-        m_files = std::move(files);
-        m_table.assign(CompiledResourceTable().begin(), CompiledResourceTable().end());
-        for (const auto& [name, bytes] : m_files)
-            m_table.push_back(ResourceEntry{"MISC", name.c_str(), bytes.data(), bytes.size()});
-        SetResourceTableForTesting(m_table);
+    void UseFiles(const std::vector<std::pair<std::string, Bytes>>& files) {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (const auto& [name, bytes] : files) entries.emplace_back(name, std::string(bytes.begin(), bytes.end()));
+        m_resources.Use("MISC", std::move(entries));
     }
 
     HRESULT Load(const Bytes& file) {
@@ -80,8 +79,7 @@ protected:
     }
 
     Ferguson m_path;
-    std::vector<std::pair<std::string, Bytes>> m_files;
-    std::vector<ResourceEntry> m_table;
+    testing_support::ExtraResources m_resources;
 };
 
 }  // namespace
