@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/Settings.h"
+#include "tests/support/PrivateFolders.h"
 
 namespace fs = std::filesystem;
 
@@ -26,27 +27,14 @@ constexpr int kColor = 1068, kMode = 1056, kRes1024 = 1060, kBirds = 1061, kBird
 class SettingsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"XDG_CONFIG_HOME", "GLIMMERWING_OPEN_COMMAND"}) {
-            const char* v = std::getenv(name);
-            m_saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        std::string templ = (fs::temp_directory_path() / "gw-dialog-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
-        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+        m_folders.emplace("gw-dialog", std::vector<const char*>{"GLIMMERWING_OPEN_COMMAND"});
+        m_dir = m_folders->Root() / "config";
+        ASSERT_FALSE(m_folders->Root().empty());
         g_Settings = Settings();
     }
     void TearDown() override {
         platform::UseMemoryDialogsForTesting({});
-        for (const auto& [name, value] : m_saved) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        m_folders.reset();
         g_Settings = Settings();
     }
 
@@ -89,7 +77,7 @@ protected:
     static void PressOk(HWND d) { platform::ClickDlgItemForTesting(d, IDOK); }
 
     fs::path m_dir;
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    std::optional<testing_support::PrivateFolders> m_folders;
 };
 
 TEST_F(SettingsDialogTest, OkOnAFirstRunStoresAllThirteenDefaults) {

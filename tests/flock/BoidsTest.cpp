@@ -364,22 +364,12 @@ protected:
     }
     // One opaque pass, as the frame draws it; returns the lit pixels.
     int Draw(const char* dumpName) {
-        Direct3DDevice8* d = g_pd3dDevice;
-        d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        d->BeginScene();
-        m_flock.Render(d, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
-        m_queued = g_ZSortRender.Count();
-        const V sort = g_Camera.GetSortVector();
-        g_ZSortRender.Sort(sort.x, sort.y, sort.z);
-        g_ZSortRender.Render(d, g_Camera.GetView(), g_Camera.GetProjection(), g_vLightDir, g_Fog.GetEnd());
-        g_ZSortRender.Clear();
-        d->EndScene();
-        const auto pixels = m_scene.Pixels();
-        if (const char* dir = std::getenv("GLIMMERWING_FRAME_DUMP"))
-            testing_support::SaverScene::WritePpm(std::filesystem::path(dir) / dumpName, pixels, 640, 480);
-        int lit = 0;
-        for (std::uint32_t p : pixels) lit += (p & 0xFFFFFFu) != 0;
-        return lit;
+        return testing_support::LitPixels(testing_support::DrawOpaquePass(
+            [&] {
+                m_flock.Render(g_pd3dDevice, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+                m_queued = g_ZSortRender.Count();
+            },
+            dumpName));
     }
     testing_support::SaverScene m_scene;
     Boids m_flock;

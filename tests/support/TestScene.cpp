@@ -16,6 +16,7 @@
 #include "app/Startup.h"
 #include "flock/Boids.h"
 #include "platform/Window.h"
+#include "render/ZSortRender.h"
 
 namespace testing_support {
 
@@ -117,6 +118,30 @@ void SaverScene::Stop() {
     }
     std::error_code ec;
     std::filesystem::remove_all(m_folder, ec);
+}
+
+std::vector<std::uint32_t> DrawOpaquePass(const std::function<void()>& draw, const char* dumpName) {
+    Direct3DDevice8* d = g_pd3dDevice;
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    d->BeginScene();
+    draw();
+    const D3DXVECTOR3 sort = g_Camera.GetSortVector();
+    g_ZSortRender.Sort(sort.x, sort.y, sort.z);
+    g_ZSortRender.Render(d, g_Camera.GetView(), g_Camera.GetProjection(), g_vLightDir, g_Fog.GetEnd());
+    g_ZSortRender.Clear();
+    d->EndScene();
+    std::vector<std::uint32_t> pixels;
+    d->ReadBackBuffer(pixels);
+    if (const char* dir = std::getenv("GLIMMERWING_FRAME_DUMP"))
+        SaverScene::WritePpm(std::filesystem::path(dir) / dumpName, pixels, static_cast<int>(d->BackBufferWidth()),
+                             static_cast<int>(d->BackBufferHeight()));
+    return pixels;
+}
+
+int LitPixels(const std::vector<std::uint32_t>& pixels) {
+    int lit = 0;
+    for (std::uint32_t p : pixels) lit += (p & 0xFFFFFFu) != 0;
+    return lit;
 }
 
 std::vector<std::uint32_t> SaverScene::Pixels() const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,14 @@ private:
     std::string m_sError;
     bool m_bStarted = false;
 };
+
+// One opaque pass as the frame draws it: `draw` renders (drawing skinned
+// models at once, queueing static ones), then the sorted renderer's queue is
+// sorted along the camera, drawn and emptied. Returns the back buffer, also
+// written to $GLIMMERWING_FRAME_DUMP/<dumpName> when that is set.
+std::vector<std::uint32_t> DrawOpaquePass(const std::function<void()>& draw, const char* dumpName);
+// Pixels that are not black.
+int LitPixels(const std::vector<std::uint32_t>& pixels);
 
 // A mesh in the toon program's vertex layout (position, normal, colour, two
 // texture pairs: 44 bytes), as buffers on the device.
