@@ -35,6 +35,10 @@ install_packages() {
 
 BUILD_DIR=build
 CMAKE_ARGS=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# A developer's machine with ccache rebuilds other checkouts from its cache.
+if command -v ccache >/dev/null 2>&1; then
+  CMAKE_ARGS+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 if [ "${SANITIZE:-0}" = 1 ]; then
   BUILD_DIR=build-asan
   CMAKE_ARGS+=(-DGLIMMERWING_SANITIZE=ON -DGLIMMERWING_BENCH=OFF)
