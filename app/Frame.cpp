@@ -44,7 +44,8 @@ void Tick(HWND hwnd) {
     FrameMove();
     Render();
 
-    if (g_pd3dDevice->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST) {
+    const bool fitted = g_rcPicture.right > g_rcPicture.left && g_rcPicture.bottom > g_rcPicture.top;
+    if (g_pd3dDevice->Present(nullptr, fitted ? &g_rcPicture : nullptr, nullptr, nullptr) == D3DERR_DEVICELOST) {
         if (g_pd3dDevice->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) {
             g_pd3dDevice->Reset(&g_d3dpp);
             InitiateRenderer(hwnd);

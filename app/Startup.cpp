@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "app/Camera.h"
@@ -13,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Random.h"
+#include "platform/Window.h"
 #include "render/ZSortRender.h"
 #include "scenery/BackGrounds.h"
 #include "scenery/Ferguson.h"
@@ -29,6 +31,7 @@ D3DCOLOR g_dwClearColor = 0xFF000000;
 float g_fAspect = 4.0f / 3.0f;
 HFONT g_hFont = nullptr;
 D3DXFont* g_pFont = nullptr;
+RECT g_rcPicture{};
 
 namespace {
 
@@ -122,7 +125,8 @@ HRESULT InitiateD3D(HWND hwnd) {
                                                                            : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
 
     // The hardware device is an OpenGL 3.3 core context on the window; its back
-    // buffer is stretched over the whole window at presentation.
+    // buffer is stretched over the window at presentation (in full screen over
+    // g_rcPicture, set by InitiateRenderer).
     g_ErrLog.Add("\tCreateDevice...\n");
     const HRESULT hr =
         g_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, behavior, &g_d3dpp, &g_pd3dDevice);
@@ -138,7 +142,24 @@ HRESULT InitiateD3D(HWND hwnd) {
     return S_OK;
 }
 
-HRESULT InitiateRenderer(HWND) {
+RECT PictureRect(LONG width, LONG height, float aspect) {
+    RECT r{0, 0, width, height};
+    if (width <= 0 || height <= 0 || !(aspect > 0.0f)) return r;
+    const double shape = static_cast<double>(width) / height / aspect;
+    if (std::fabs(shape - 1.0) <= 0.01) return r;
+    if (shape > 1.0) {  // wider than the picture: bars left and right
+        const auto w = static_cast<LONG>(std::lround(height * static_cast<double>(aspect)));
+        r.left = (width - w) / 2;
+        r.right = r.left + w;
+    } else {
+        const auto h = static_cast<LONG>(std::lround(width / static_cast<double>(aspect)));
+        r.top = (height - h) / 2;
+        r.bottom = r.top + h;
+    }
+    return r;
+}
+
+HRESULT InitiateRenderer(HWND hwnd) {
     if (!g_bInitialized) return E_FAIL;
     Direct3DDevice8* d = g_pd3dDevice;
 
@@ -171,6 +192,13 @@ HRESULT InitiateRenderer(HWND) {
     d->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
 
     g_fAspect = g_Settings.intAspMod == 0 ? 4.0f / 3.0f : 16.0f / 9.0f;
+
+    // Full screen keeps the projection's proportions on a desktop of another
+    // shape; the bars take the clear colour.
+    RECT client{};
+    g_rcPicture = !g_bWindowed && GetClientRect(hwnd, &client) ? PictureRect(client.right, client.bottom, g_fAspect)
+                                                               : RECT{};
+    d->SetBorderColor(g_dwClearColor);
 
     g_Camera.Reset();
     g_Camera.SetPosition(2500.0f, 750.0f, -1500.0f);

@@ -18,6 +18,14 @@ extern D3DCOLOR g_dwClearColor;
 extern float g_fAspect;
 extern HFONT g_hFont;
 extern D3DXFont* g_pFont;
+// Full screen: where on the desktop each frame is shown (empty in a window,
+// where the frame fills the client area).
+extern RECT g_rcPicture;
+
+// The rectangle a picture of `aspect` takes on a width x height desktop: the
+// whole desktop when the two shapes differ by 1 % or less, else the largest
+// centred rectangle of that aspect, with bars on two sides.
+RECT PictureRect(LONG width, LONG height, float aspect);
 
 // 1 on success; 0 after a failed stage (the log file has then been written).
 int Initiate(HWND hwnd);

@@ -4,6 +4,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -352,8 +353,10 @@ HRESULT Direct3DDevice8::EndScene() {
     return D3D_OK;
 }
 
-HRESULT Direct3DDevice8::Present(const RECT*, const RECT*, HWND, const void*) {
+HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const void*) {
     if (m_bInScene) return D3DERR_INVALIDCALL;
+    if (destRect && (destRect->right <= destRect->left || destRect->bottom <= destRect->top))
+        return D3DERR_INVALIDCALL;
     // A full-screen device loses the display while its window is minimised.
     if (!m_Params.Windowed && (SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED) && !m_bLost) {
         m_bLost = true;
@@ -363,10 +366,30 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT*, HWND, const void*) {
 
     int drawW = 0, drawH = 0;
     SDL_GL_GetDrawableSize(m_pWindow, &drawW, &drawH);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
+    // The destination in drawable pixels, rows counted from the bottom.
+    GLint x0 = 0, y0 = 0, x1 = drawW, y1 = drawH;
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    const bool sameSize = drawW == static_cast<int>(m_nBackWidth) && drawH == static_cast<int>(m_nBackHeight);
-    glBlitFramebuffer(0, 0, static_cast<GLint>(m_nBackWidth), static_cast<GLint>(m_nBackHeight), 0, 0, drawW, drawH,
+    if (destRect) {
+        int winW = 0, winH = 0;
+        SDL_GetWindowSize(m_pWindow, &winW, &winH);
+        const double sx = winW > 0 ? static_cast<double>(drawW) / winW : 1.0;
+        const double sy = winH > 0 ? static_cast<double>(drawH) / winH : 1.0;
+        x0 = static_cast<GLint>(std::lround(destRect->left * sx));
+        x1 = static_cast<GLint>(std::lround(destRect->right * sx));
+        y0 = drawH - static_cast<GLint>(std::lround(destRect->bottom * sy));
+        y1 = drawH - static_cast<GLint>(std::lround(destRect->top * sy));
+        if (x0 > 0 || y0 > 0 || x1 < drawW || y1 < drawH) {
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glDisable(GL_SCISSOR_TEST);
+            const D3DCOLOR c = m_dwBorderColor;
+            glClearColor(static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
+                         static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT);
+        }
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
+    const bool sameSize = x1 - x0 == static_cast<GLint>(m_nBackWidth) && y1 - y0 == static_cast<GLint>(m_nBackHeight);
+    glBlitFramebuffer(0, 0, static_cast<GLint>(m_nBackWidth), static_cast<GLint>(m_nBackHeight), x0, y0, x1, y1,
                       GL_COLOR_BUFFER_BIT, sameSize ? GL_NEAREST : GL_LINEAR);
     SDL_GL_SwapWindow(m_pWindow);
     glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);

@@ -7,8 +7,9 @@
 //
 // The back buffer is an OpenGL framebuffer object of the size the presentation
 // parameters ask for, with a 16-bit depth buffer; Present stretches it over the
-// whole window and swaps. A windowed device with a 0 x 0 back buffer takes the
-// window's client size, as Direct3D does.
+// whole window, or into the destination rectangle when one is given, and
+// swaps. A windowed device with a 0 x 0 back buffer takes the window's client
+// size, as Direct3D does.
 //
 // With D3DRS_SOFTWAREVERTEXPROCESSING on (the start state of a device created
 // with D3DCREATE_SOFTWARE_VERTEXPROCESSING), a draw with a vertex program runs
@@ -99,6 +100,9 @@ public:
     HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil);
     HRESULT BeginScene();
     HRESULT EndScene();
+    // `destRect` (client coordinates, top row 0) receives the whole back buffer;
+    // the rest of the window shows the border colour. The source rectangle, the
+    // window override and the dirty region are not supported and ignored.
     HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride, const void* dirtyRegion);
     HRESULT TestCooperativeLevel();
     HRESULT Reset(D3DPRESENT_PARAMETERS* params);
@@ -155,6 +159,9 @@ public:
     // loses the display; `resettable` says whether TestCooperativeLevel then
     // reports that a reset can succeed.
     void SimulateDeviceLoss(bool resettable);
+
+    // The colour around a Present's destination rectangle (opaque black at first).
+    void SetBorderColor(D3DCOLOR color) { m_dwBorderColor = color; }
 
     // Number of Present calls since creation.
     std::uint64_t PresentCount() const { return m_nPresents; }
@@ -215,6 +222,7 @@ private:
     bool m_bLost = false;
     bool m_bLostResettable = false;
     std::uint64_t m_nPresents = 0;
+    D3DCOLOR m_dwBorderColor = 0xFF000000;
 
     std::array<DWORD, kRenderStateCount> m_RenderStates{};
     std::array<std::array<DWORD, kTextureStageStateCount>, kMaxTextureStages> m_StageStates{};

@@ -263,6 +263,32 @@ TEST_F(Startup, WindowedBackBufferIgnoresDisplayMode) {
     D3DDISPLAYMODE mode{};
     ASSERT_EQ(g_pD3D->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode), D3D_OK);
     EXPECT_EQ(g_d3dpp.BackBufferFormat, mode.Format);
+    EXPECT_EQ(g_rcPicture.right - g_rcPicture.left, 0);  // the frame fills the window
+}
+
+TEST(PictureRect, KeepsTheProjectionsShapeWithBarsUnlessTheDesktopIsWithinOnePercentOfIt) {
+    struct Case {
+        LONG width, height;
+        float aspect;
+        RECT expected;
+    };
+    const float standard = 4.0f / 3.0f, wide = 16.0f / 9.0f;
+    for (const Case& c : {Case{1920, 1080, standard, {240, 0, 1680, 1080}},
+                          Case{1280, 1024, standard, {0, 32, 1280, 992}},
+                          Case{1280, 1024, wide, {0, 152, 1280, 872}},
+                          Case{1024, 768, standard, {0, 0, 1024, 768}},
+                          Case{1920, 1080, wide, {0, 0, 1920, 1080}},
+                          Case{1366, 768, wide, {0, 0, 1366, 768}},      // 0.05 % wider
+                          Case{1346, 1000, standard, {0, 0, 1346, 1000}},  // 0.95 % wider
+                          Case{1347, 1000, standard, {7, 0, 1340, 1000}},  // 1.03 % wider
+                          Case{0, 0, standard, {0, 0, 0, 0}}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const RECT r = PictureRect(c.width, c.height, c.aspect);
+        EXPECT_EQ(r.left, c.expected.left);
+        EXPECT_EQ(r.top, c.expected.top);
+        EXPECT_EQ(r.right, c.expected.right);
+        EXPECT_EQ(r.bottom, c.expected.bottom);
+    }
 }
 
 TEST_F(Startup, ColourSettingChoosesClearAndFogColour) {

@@ -70,12 +70,42 @@ wait_exit() {
 
 running() { kill -0 "$1" 2>/dev/null; }
 
+# Starts a virtual X screen of size $1 (WxH) and makes it the display of what
+# follows; the screen goes with the test.
+use_screen() {
+  local number="$WORK/display-$1"
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$number" 2>/dev/null &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    [ -s "$number" ] && break
+    sleep 0.1
+  done
+  [ -s "$number" ] || return 1
+  export DISPLAY=":$(head -1 "$number")"
+}
+
 # Screenshot of window $1 into $2.
 shoot() { import -window "$1" "$2" 2>/dev/null; }
 
 # Pixel at x y of image $1 as "r,g,b".
 pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# The rectangle "WxH+X+Y" holding every pixel of image $1 that differs from
+# the colour $2 ("r,g,b").
+extent_apart_from() {
+  convert "$1" -fill white +opaque "rgb($2)" -fill black -opaque "rgb($2)" -bordercolor black -border 1 \
+    -format %@ info: | awk -F'[x+]' '{print $1 "x" $2 "+" ($3 - 1) "+" ($4 - 1)}'
+}
+
+# Width and height of the largest patch of image $1 that differs from the
+# colour $2 ("r,g,b"), as "W H".
+largest_patch_apart_from() {
+  convert "$1" -fill white +opaque "rgb($2)" -fill black -opaque "rgb($2)" -colorspace gray \
+    -define connected-components:verbose=true -connected-components 8 null: |
+    awk '$NF == "gray(255)" && $4 + 0 > best { best = $4 + 0; split($2, s, /[x+]/); size = s[1] " " s[2] }
+         END { print size }'
 }
 
 # Largest channel value inside the rectangle x y w h of image $1.

@@ -360,9 +360,16 @@ TEST_F(Scene, BeginEndAndPresentFollowTheSceneRules) {
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
     EXPECT_EQ(m_pDevice->PresentCount(), 1u);
 
-    // Presenting leaves the back buffer as it was drawn.
+    // Presenting leaves the back buffer as it was drawn, also into a
+    // destination rectangle; an empty or inverted one is refused.
     ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET, kBlue, 1.0f, 0), D3D_OK);
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    EXPECT_EQ(At(Pixels(), 5, 5), kBlue);
+    const RECT inset{20, 0, 140, 120}, empty{20, 0, 20, 120}, inverted{0, 120, 160, 0};
+    EXPECT_EQ(m_pDevice->Present(nullptr, &inset, nullptr, nullptr), D3D_OK);
+    EXPECT_EQ(m_pDevice->Present(nullptr, &empty, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m_pDevice->Present(nullptr, &inverted, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m_pDevice->PresentCount(), 3u);
     EXPECT_EQ(At(Pixels(), 5, 5), kBlue);
 }
 
