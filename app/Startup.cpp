@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "app/Camera.h"
 #include "app/Entry.h"
@@ -72,9 +73,12 @@ int Initiate(HWND hwnd) {
         if (FAILED(stage.run(hwnd))) {
             g_ErrLog.Add("Failed\n");
             g_ErrLog.Write();
+            if (g_pd3dDevice) g_pd3dDevice->SetProgramLog({});
             return 0;
         }
     }
+    // Programs that fail from here on are reported on stderr only.
+    g_pd3dDevice->SetProgramLog({});
     return 1;
 }
 
@@ -138,6 +142,11 @@ HRESULT InitiateD3D(HWND hwnd) {
     }
 
     g_pd3dDevice->GetDeviceCaps(&g_d3dCaps);
+    // While start-up runs, a program OpenGL refuses also goes into the log,
+    // under the step that needed it.
+    g_pd3dDevice->SetProgramLog([](const std::string& line) {
+        g_ErrLog.Add(("\t\t\t" + line.substr(0, 400) + "\n").c_str());
+    });
     g_bInitialized = 1;
     return S_OK;
 }

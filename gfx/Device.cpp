@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +29,51 @@ bool IsValidTransform(D3DTRANSFORMSTATETYPE t) {
 bool SoftwareVertexForced() {
     const char* v = std::getenv("GLIMMERWING_SOFTWARE_VERTEX");
     return v && std::strcmp(v, "1") == 0;
+}
+
+// GLIMMERWING_GL_DEBUG=1 asks the driver for a debug context and prints its
+// debug messages (KHR_debug) on stderr.
+bool GlDebugRequested() {
+    const char* v = std::getenv("GLIMMERWING_GL_DEBUG");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+const char* DebugSource(GLenum source) {
+    switch (source) {
+        case GL_DEBUG_SOURCE_API: return "API";
+        case GL_DEBUG_SOURCE_WINDOW_SYSTEM: return "window system";
+        case GL_DEBUG_SOURCE_SHADER_COMPILER: return "shader compiler";
+        case GL_DEBUG_SOURCE_THIRD_PARTY: return "third party";
+        case GL_DEBUG_SOURCE_APPLICATION: return "application";
+        default: return "other";
+    }
+}
+
+const char* DebugType(GLenum type) {
+    switch (type) {
+        case GL_DEBUG_TYPE_ERROR: return "error";
+        case GL_DEBUG_TYPE_DEPRECATED_BEHAVIOR: return "deprecated";
+        case GL_DEBUG_TYPE_UNDEFINED_BEHAVIOR: return "undefined behaviour";
+        case GL_DEBUG_TYPE_PORTABILITY: return "portability";
+        case GL_DEBUG_TYPE_PERFORMANCE: return "performance";
+        default: return "other";
+    }
+}
+
+const char* DebugSeverity(GLenum severity) {
+    switch (severity) {
+        case GL_DEBUG_SEVERITY_HIGH: return "high";
+        case GL_DEBUG_SEVERITY_MEDIUM: return "medium";
+        case GL_DEBUG_SEVERITY_LOW: return "low";
+        default: return "note";
+    }
+}
+
+void GLAPIENTRY PrintDebugMessage(GLenum source, GLenum type, GLuint id, GLenum severity, GLsizei length,
+                                  const GLchar* message, const void*) {
+    std::fprintf(stderr, "glimmerwing: GL debug (%s, %s, %s, %u): %.*s\n", DebugSource(source), DebugType(type),
+                 DebugSeverity(severity), id, static_cast<int>(length < 0 ? std::strlen(message) : length),
+                 message);
 }
 
 // The colour formats a display adapter offers today: 32-bit modes only.
@@ -134,10 +180,22 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    const bool debug = GlDebugRequested();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, debug ? SDL_GL_CONTEXT_DEBUG_FLAG : 0);
     SDL_GLContext context = SDL_GL_CreateContext(m_pWindow);
     if (!context) return D3DERR_NOTAVAILABLE;
     m_pContext = context;
     if (SDL_GL_MakeCurrent(m_pWindow, context) != 0 || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
+    if (debug) {
+        if (epoxy_gl_version() >= 43 || epoxy_has_gl_extension("GL_KHR_debug")) {
+            glEnable(GL_DEBUG_OUTPUT);
+            glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+            glDebugMessageCallback(PrintDebugMessage, nullptr);
+            glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+        } else {
+            std::fputs("glimmerwing: GLIMMERWING_GL_DEBUG is set, but the driver has no KHR_debug\n", stderr);
+        }
+    }
 
     // Direct3D 8 windowed presentation does not wait for the retrace; full
     // screen with the default interval waits for it.
@@ -164,7 +222,8 @@ Direct3DDevice8::~Direct3DDevice8() {
     if (m_pContext) {
         SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
         ReleaseBindings();
-        for (auto& [key, program] : m_Programs) glDeleteProgram(program->glProgram);
+        for (auto& [key, program] : m_Programs)
+            if (program) glDeleteProgram(program->glProgram);
         for (auto& [key, shader] : m_FixedVertexShaders) glDeleteShader(shader);
         for (auto& [key, shader] : m_FragmentShaders) glDeleteShader(shader);
         for (auto& [key, sampler] : m_Samplers) glDeleteSamplers(1, &sampler);

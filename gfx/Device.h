@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <span>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "gfx/D3D8Types.h"
+#include "gfx/PipelineGlsl.h"
 #include "platform/Win32Types.h"
 
 struct SDL_Window;
@@ -58,8 +60,6 @@ class Direct3DVertexBuffer8;
 class Direct3DIndexBuffer8;
 class Direct3DTexture8;
 struct VertexLayout;
-struct FixedVertexKey;
-struct FragmentKey;
 
 enum D3DPRIMITIVETYPE : DWORD {
     D3DPT_POINTLIST = 1,
@@ -93,6 +93,11 @@ Direct3D8* Direct3DCreate8(UINT sdkVersion);
 // unless the environment variable GLIMMERWING_SOFTWARE_VERTEX is set to 1, in
 // which case the device reports none and the program takes the software path.
 D3DCAPS8 DeviceCapabilities();
+
+// Tests: edits the GLSL text of every program a device generates or
+// translates, just before it is compiled (to make one fail); an empty
+// function turns it off.
+void SetGlslFilterForTesting(std::function<void(std::string& source)> filter);
 
 class Direct3DDevice8 : public RefCounted<Direct3DDevice8> {
 public:
@@ -166,16 +171,29 @@ public:
     // Number of Present calls since creation.
     std::uint64_t PresentCount() const { return m_nPresents; }
 
-    // Draw calls that reached OpenGL, and OpenGL programs generated so far.
+    // Draw calls that reached OpenGL, and OpenGL programs linked so far.
     std::uint64_t DrawCount() const { return m_nDraws; }
-    std::size_t ProgramCount() const { return m_Programs.size(); }
+    std::size_t ProgramCount() const;
 
     // Vertices that vertex programs have processed on the CPU so far
     // (software vertex processing).
     std::uint64_t SoftwareVertexCount() const { return m_nSoftwareVertices; }
 
+    // A program the device generates or translates and OpenGL refuses to
+    // compile or link is reported on stderr with the driver's log and the
+    // source, and also line by line to `log` while one is set (start-up
+    // points it at its own log). The draw or the creation that needed the
+    // program fails with D3DERR_DRIVERINTERNALERROR, and so does every later
+    // one that needs it, without compiling it again.
+    void SetProgramLog(std::function<void(const std::string& line)> log) { m_ProgramLog = std::move(log); }
+
     // The text of the last program that failed to compile or link (tests).
     const std::string& LastProgramError() const { return m_sProgramError; }
+
+    // Tests: every key of the program caches hashes to the same value from
+    // now on, so that only the comparison of whole keys can find a program.
+    // Call it before the first draw.
+    void CollideProgramKeysForTesting();
 
 private:
     friend class Direct3D8;
@@ -196,8 +214,10 @@ private:
     bool IndicesWithin(UINT startIndex, UINT count, UINT minIndex, UINT numVertices) const;
     void ProcessVerticesInSoftware(UINT first, UINT count);
     void DestroySoftwareVertexObjects();
-    Program* FindProgram(unsigned vertexShader, std::size_t vertexKey, const FragmentKey& fragment);
+    Program* FindProgram(unsigned vertexShader, const ProgramKey& key);
     unsigned FixedVertexShader(const FixedVertexKey& key);
+    unsigned CompileStage(unsigned type, std::string source);
+    void ReportProgramFailure(const char* what, const std::string& log, const std::string& source);
     void BuildFragmentKey(FragmentKey& key) const;
     void ApplyRenderStates();
     void ApplyTextures(const FragmentKey& key);
@@ -242,12 +262,14 @@ private:
     std::vector<std::unique_ptr<VertexShaderObject>> m_Shaders;
     std::array<std::array<float, 4>, 96> m_Constants{};
 
-    // Generated and translated programs, by key.
-    std::unordered_map<std::size_t, unsigned> m_FixedVertexShaders;
-    std::unordered_map<std::size_t, unsigned> m_FragmentShaders;
-    std::unordered_map<std::size_t, std::unique_ptr<Program>> m_Programs;
+    // Generated and linked programs, by their whole keys; 0 or null marks a
+    // key whose program failed, so it is not tried again.
+    std::unordered_map<FixedVertexKey, unsigned, ProgramKeyHash> m_FixedVertexShaders;
+    std::unordered_map<FragmentKey, unsigned, ProgramKeyHash> m_FragmentShaders;
+    std::unordered_map<ProgramKey, std::unique_ptr<Program>, ProgramKeyHash> m_Programs;
     std::unordered_map<std::uint32_t, unsigned> m_Samplers;
     std::string m_sProgramError;
+    std::function<void(const std::string&)> m_ProgramLog;
 
     // Versions of what the uniforms carry, so a program is only updated when
     // something it shows has changed.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "gfx/Device.h"
 #include "gfx/DeviceInternal.h"
@@ -92,21 +94,27 @@ bool PrimitiveVertices(D3DPRIMITIVETYPE type, UINT primitives, GLenum& mode, GLs
     return true;
 }
 
-GLuint CompileStage(GLenum type, const std::string& source, std::string& error) {
-    GLuint s = glCreateShader(type);
-    const char* text = source.c_str();
-    glShaderSource(s, 1, &text, nullptr);
-    glCompileShader(s);
-    GLint ok = 0;
-    glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetShaderInfoLog(s, sizeof log, nullptr, log);
-        error = std::string(log) + "\n" + source;
-        glDeleteShader(s);
-        return 0;
+std::function<void(std::string&)>& GlslFilter() {
+    static std::function<void(std::string&)> filter;
+    return filter;
+}
+
+// The source with its line numbers, as the driver's log counts them.
+std::string NumberedLines(const std::string& source) {
+    std::string out;
+    int line = 1;
+    std::size_t begin = 0;
+    while (begin < source.size()) {
+        std::size_t end = source.find('\n', begin);
+        if (end == std::string::npos) end = source.size();
+        char number[16];
+        std::snprintf(number, sizeof number, "%4d  ", line++);
+        out += number;
+        out.append(source, begin, end - begin);
+        out += '\n';
+        begin = end + 1;
     }
-    return s;
+    return out;
 }
 
 template <class T>
@@ -118,6 +126,8 @@ void SetBinding(T*& slot, T* value) {
 }
 
 }  // namespace
+
+void SetGlslFilterForTesting(std::function<void(std::string& source)> filter) { GlslFilter() = std::move(filter); }
 
 // ---------------------------------------------------------------------------
 // Resources
@@ -235,9 +245,8 @@ HRESULT Direct3DDevice8::CreateVertexShader(const DWORD* declaration, const DWOR
             return D3DERR_INVALIDCALL;
         // Translated even on a device that processes vertices in software:
         // the render state may switch between the two paths at any draw.
-        const std::string source = TranslateVertexProgramToGlsl(program);
-        shader->glShader = CompileStage(GL_VERTEX_SHADER, source, m_sProgramError);
-        if (!shader->glShader) return D3DERR_INVALIDCALL;
+        shader->glShader = CompileStage(GL_VERTEX_SHADER, TranslateVertexProgramToGlsl(program));
+        if (!shader->glShader) return D3DERR_DRIVERINTERNALERROR;
         shader->program = std::move(program);
         shader->hasProgram = true;
     }
@@ -245,7 +254,7 @@ HRESULT Direct3DDevice8::CreateVertexShader(const DWORD* declaration, const DWOR
     // Reuse a free slot, so handles stay small over a long run.
     std::size_t index = 0;
     while (index < m_Shaders.size() && m_Shaders[index]) ++index;
-    shader->key = (static_cast<std::size_t>(index) << 1) | 1u;
+    shader->slot = static_cast<std::uint32_t>(index);
     if (index == m_Shaders.size()) m_Shaders.push_back(std::move(shader));
     else m_Shaders[index] = std::move(shader);
     *handle = HandleOf(index);
@@ -255,22 +264,13 @@ HRESULT Direct3DDevice8::CreateVertexShader(const DWORD* declaration, const DWOR
 HRESULT Direct3DDevice8::DeleteVertexShader(DWORD handle) {
     VertexShaderObject* shader = ShaderFromHandle(handle);
     if (!shader) return D3DERR_INVALIDCALL;
-    // Programs linked with it go too.
-    for (auto it = m_Programs.begin(); it != m_Programs.end();) {
-        GLint attached = 0;
-        bool uses = false;
-        if (shader->glShader) {
-            GLuint shaders[2] = {};
-            glGetAttachedShaders(it->second->glProgram, 2, &attached, shaders);
-            uses = shaders[0] == shader->glShader || shaders[1] == shader->glShader;
-        }
-        if (uses) {
-            glDeleteProgram(it->second->glProgram);
-            it = m_Programs.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    // Programs linked with it go too: its slot may name another program later.
+    std::erase_if(m_Programs, [&](const auto& entry) {
+        const ProgramKey& key = entry.first;
+        if (key.vertex != ProgramKey::Vertex::Program || key.id != shader->slot) return false;
+        if (entry.second) glDeleteProgram(entry.second->glProgram);
+        return true;
+    });
     if (shader->glShader) glDeleteShader(shader->glShader);
     m_Shaders[(handle - kShaderHandleBase) / 2].reset();
     if (m_dwShader == handle) m_dwShader = 0;
@@ -313,30 +313,72 @@ HRESULT Direct3DDevice8::GetVertexShaderConstant(DWORD reg, void* data, DWORD co
 // ---------------------------------------------------------------------------
 // Programs
 
+std::size_t Direct3DDevice8::ProgramCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_Programs.begin(), m_Programs.end(), [](const auto& entry) { return entry.second != nullptr; }));
+}
+
+void Direct3DDevice8::CollideProgramKeysForTesting() {
+    const ProgramKeyHash collide{true};
+    m_FixedVertexShaders = decltype(m_FixedVertexShaders)(0, collide);
+    m_FragmentShaders = decltype(m_FragmentShaders)(0, collide);
+    m_Programs = decltype(m_Programs)(0, collide);
+}
+
+void Direct3DDevice8::ReportProgramFailure(const char* what, const std::string& log, const std::string& source) {
+    m_sProgramError = log + "\n" + source;
+    std::fprintf(stderr, "glimmerwing: OpenGL refused %s:\n%s\n--- its source:\n%s", what, log.c_str(),
+                 NumberedLines(source).c_str());
+    if (!m_ProgramLog) return;
+    m_ProgramLog(std::string("OpenGL refused ") + what + ":");
+    std::size_t begin = 0;
+    while (begin < log.size()) {
+        std::size_t end = log.find('\n', begin);
+        if (end == std::string::npos) end = log.size();
+        if (end > begin) m_ProgramLog(log.substr(begin, end - begin));
+        begin = end + 1;
+    }
+}
+
+unsigned Direct3DDevice8::CompileStage(unsigned type, std::string source) {
+    if (GlslFilter()) GlslFilter()(source);
+    GLuint s = glCreateShader(type);
+    const char* text = source.c_str();
+    glShaderSource(s, 1, &text, nullptr);
+    glCompileShader(s);
+    GLint ok = 0;
+    glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+    if (ok) return s;
+    char log[4096] = {};
+    glGetShaderInfoLog(s, sizeof log, nullptr, log);
+    glDeleteShader(s);
+    ReportProgramFailure(type == GL_VERTEX_SHADER ? "a vertex shader" : "a fragment shader", log, source);
+    return 0;
+}
+
 unsigned Direct3DDevice8::FixedVertexShader(const FixedVertexKey& key) {
-    const std::size_t hash = HashKey(key);
-    auto it = m_FixedVertexShaders.find(hash);
+    auto it = m_FixedVertexShaders.find(key);
     if (it != m_FixedVertexShaders.end()) return it->second;
-    const unsigned shader = CompileStage(GL_VERTEX_SHADER, FixedFunctionVertexGlsl(key), m_sProgramError);
-    if (shader) m_FixedVertexShaders.emplace(hash, shader);
+    const unsigned shader = CompileStage(GL_VERTEX_SHADER, FixedFunctionVertexGlsl(key));
+    m_FixedVertexShaders.emplace(key, shader);
     return shader;
 }
 
-Direct3DDevice8::Program* Direct3DDevice8::FindProgram(unsigned vertexShader, std::size_t vertexKey,
-                                                       const FragmentKey& fragment) {
-    const std::size_t fragmentHash = HashKey(fragment);
-    const std::size_t key = vertexKey * 1000003u ^ fragmentHash;
+Direct3DDevice8::Program* Direct3DDevice8::FindProgram(unsigned vertexShader, const ProgramKey& key) {
     auto it = m_Programs.find(key);
     if (it != m_Programs.end()) return it->second.get();
 
     unsigned fragmentShader = 0;
-    auto f = m_FragmentShaders.find(fragmentHash);
+    auto f = m_FragmentShaders.find(key.fragment);
     if (f != m_FragmentShaders.end()) {
         fragmentShader = f->second;
     } else {
-        fragmentShader = CompileStage(GL_FRAGMENT_SHADER, FragmentGlsl(fragment), m_sProgramError);
-        if (!fragmentShader) return nullptr;
-        m_FragmentShaders.emplace(fragmentHash, fragmentShader);
+        fragmentShader = CompileStage(GL_FRAGMENT_SHADER, FragmentGlsl(key.fragment));
+        m_FragmentShaders.emplace(key.fragment, fragmentShader);
+    }
+    if (!fragmentShader) {
+        m_Programs.emplace(key, nullptr);
+        return nullptr;
     }
 
     GLuint program = glCreateProgram();
@@ -346,10 +388,11 @@ Direct3DDevice8::Program* Direct3DDevice8::FindProgram(unsigned vertexShader, st
     GLint ok = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &ok);
     if (!ok) {
-        char log[2048] = {};
+        char log[4096] = {};
         glGetProgramInfoLog(program, sizeof log, nullptr, log);
-        m_sProgramError = log;
         glDeleteProgram(program);
+        ReportProgramFailure("to link a program", log, FragmentGlsl(key.fragment));
+        m_Programs.emplace(key, nullptr);
         return nullptr;
     }
     auto p = std::make_unique<Program>();
@@ -557,7 +600,7 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     const VertexLayout* layout = nullptr;
     VertexLayout fvfLayout;
     unsigned vertexShader = 0;
-    std::size_t vertexKey = 0;
+    ProgramKey key;
     bool fixedFunction = true;
     m_pSoftwareShader = nullptr;
     if (VertexShaderObject* shader = ShaderFromHandle(m_dwShader)) {
@@ -571,36 +614,35 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
             m_pSoftwareShader = shader;
         } else {
             vertexShader = shader->glShader;
-            vertexKey = shader->key;
+            key.vertex = ProgramKey::Vertex::Program;
+            key.id = shader->slot;
         }
     } else {
         if (!LayoutFromFVF(m_dwShader, fvfLayout)) return D3DERR_INVALIDCALL;
         layout = &fvfLayout;
-        FixedVertexKey key;
-        key.fvf = m_dwShader;
-        key.lighting = m_RenderStates[D3DRS_LIGHTING] ? 1 : 0;
-        key.colorVertex = m_RenderStates[D3DRS_COLORVERTEX] ? 1 : 0;
-        key.diffuseSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_DIFFUSEMATERIALSOURCE]);
-        key.ambientSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_AMBIENTMATERIALSOURCE]);
-        key.emissiveSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_EMISSIVEMATERIALSOURCE]);
-        key.fogLinear = m_RenderStates[D3DRS_FOGVERTEXMODE] == D3DFOG_LINEAR ? 1 : 0;
-        vertexShader = FixedVertexShader(key);
-        vertexKey = HashKey(key) << 1;  // even: never equal to a program's key
-        if (!vertexShader) return D3DERR_INVALIDCALL;
+        FixedVertexKey& fixed = key.fixed;
+        fixed.fvf = m_dwShader;
+        fixed.lighting = m_RenderStates[D3DRS_LIGHTING] ? 1 : 0;
+        fixed.colorVertex = m_RenderStates[D3DRS_COLORVERTEX] ? 1 : 0;
+        fixed.diffuseSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_DIFFUSEMATERIALSOURCE]);
+        fixed.ambientSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_AMBIENTMATERIALSOURCE]);
+        fixed.emissiveSource = static_cast<std::uint8_t>(m_RenderStates[D3DRS_EMISSIVEMATERIALSOURCE]);
+        fixed.fogLinear = m_RenderStates[D3DRS_FOGVERTEXMODE] == D3DFOG_LINEAR ? 1 : 0;
+        key.vertex = ProgramKey::Vertex::FixedFunction;
+        vertexShader = FixedVertexShader(fixed);
+        if (!vertexShader) return D3DERR_DRIVERINTERNALERROR;
     }
 
-    FragmentKey fragment;
-    BuildFragmentKey(fragment);
+    BuildFragmentKey(key.fragment);
     if (m_pSoftwareShader) {
-        m_nSoftwareVaryings = FragmentVaryings(fragment);
+        m_nSoftwareVaryings = FragmentVaryings(key.fragment);
         vertexShader = SoftwareVertexShader(m_nSoftwareVaryings);
-        if (!vertexShader) return D3DERR_INVALIDCALL;
-        // Even like the fixed-function keys, but hashed from a tagged record
-        // of its own, so the two kinds do not meet.
-        vertexKey = HashKey(std::array<std::uint32_t, 2>{0x53575650u, m_nSoftwareVaryings}) << 1;
+        if (!vertexShader) return D3DERR_DRIVERINTERNALERROR;
+        key.vertex = ProgramKey::Vertex::Software;
+        key.id = m_nSoftwareVaryings;
     }
-    Program* program = FindProgram(vertexShader, vertexKey, fragment);
-    if (!program) return D3DERR_INVALIDCALL;
+    Program* program = FindProgram(vertexShader, key);
+    if (!program) return D3DERR_DRIVERINTERNALERROR;
 
     // A stride shorter than the layout's vertex would read past the buffer.
     if (m_nStreamStride < layout->stride) return D3DERR_INVALIDCALL;
@@ -610,7 +652,7 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     ApplyRenderStates();
     glUseProgram(program->glProgram);
     UploadUniforms(*program, fixedFunction);
-    ApplyTextures(fragment);
+    ApplyTextures(key.fragment);
 
     if (m_pSoftwareShader) {
         glBindVertexArray(m_glSoftwareVertexArray);

@@ -14,7 +14,7 @@ struct Direct3DDevice8::VertexShaderObject {
     std::vector<DeclarationConstant> constants;
     bool hasProgram = false;
     VertexProgram program;    // the decoded program, run on the CPU in software vertex processing
-    std::size_t key = 0;      // program key part: unique per object
+    std::uint32_t slot = 0;   // its place among the device's vertex programs
     unsigned glShader = 0;    // translated vertex program (0 for a declaration alone)
 };
 

@@ -87,20 +87,7 @@ float* Put(float* dst, const VpVector& v) {
 unsigned Direct3DDevice8::SoftwareVertexShader(std::uint32_t varyings) {
     auto it = m_SoftwareVertexShaders.find(varyings);
     if (it != m_SoftwareVertexShaders.end()) return it->second;
-    const GLuint shader = glCreateShader(GL_VERTEX_SHADER);
-    const std::string source = SoftwareVertexGlsl(varyings);
-    const char* text = source.c_str();
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-        m_sProgramError = std::string(log) + "\n" + source;
-        glDeleteShader(shader);
-        return 0;
-    }
+    const unsigned shader = CompileStage(GL_VERTEX_SHADER, SoftwareVertexGlsl(varyings));
     m_SoftwareVertexShaders.emplace(varyings, shader);
     return shader;
 }

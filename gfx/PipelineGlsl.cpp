@@ -194,3 +194,53 @@ std::string SoftwareVertexGlsl(std::uint32_t varyings) {
     s += "}\n";
     return s;
 }
+
+namespace {
+
+// FNV-1a, one field value at a time.
+class FieldHash {
+public:
+    FieldHash& Add(std::uint64_t value) {
+        for (int i = 0; i < 8; ++i) m_h = (m_h ^ ((value >> (8 * i)) & 0xFFu)) * 1099511628211ull;
+        return *this;
+    }
+    std::size_t Value() const { return static_cast<std::size_t>(m_h); }
+
+private:
+    std::uint64_t m_h = 1469598103934665603ull;
+};
+
+void AddFields(FieldHash& h, const FixedVertexKey& key) {
+    h.Add(key.fvf).Add(key.lighting).Add(key.colorVertex).Add(key.diffuseSource).Add(key.ambientSource);
+    h.Add(key.emissiveSource).Add(key.fogLinear);
+}
+
+void AddFields(FieldHash& h, const FragmentKey& key) {
+    for (const StageKey& st : key.stages) {
+        h.Add(st.colorOp).Add(st.colorArg1).Add(st.colorArg2).Add(st.alphaOp).Add(st.alphaArg1).Add(st.alphaArg2);
+        h.Add(st.texCoordIndex).Add(st.resultTemp);
+    }
+    h.Add(key.stageCount).Add(key.specular).Add(key.fog).Add(key.alphaFunc);
+}
+
+}  // namespace
+
+std::size_t HashOf(const FixedVertexKey& key) {
+    FieldHash h;
+    AddFields(h, key);
+    return h.Value();
+}
+
+std::size_t HashOf(const FragmentKey& key) {
+    FieldHash h;
+    AddFields(h, key);
+    return h.Value();
+}
+
+std::size_t HashOf(const ProgramKey& key) {
+    FieldHash h;
+    h.Add(static_cast<std::uint8_t>(key.vertex)).Add(key.id);
+    AddFields(h, key.fixed);
+    AddFields(h, key.fragment);
+    return h.Value();
+}

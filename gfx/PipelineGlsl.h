@@ -74,12 +74,30 @@ std::uint32_t FragmentVaryings(const FragmentKey& key);
 // uClipControl, as in translated programs.
 std::string SoftwareVertexGlsl(std::uint32_t varyings);
 
-template <class T>
-std::size_t HashKey(const T& key) {
-    // FNV-1a over the key's bytes; keys are plain bytes without padding holes
-    // that matter (they are value-initialised before use).
-    const auto* p = reinterpret_cast<const unsigned char*>(&key);
-    std::size_t h = 1469598103934665603ull;
-    for (std::size_t i = 0; i < sizeof(T); ++i) h = (h ^ p[i]) * 1099511628211ull;
-    return h;
-}
+// What a linked program is made of: its vertex side (a translated vertex
+// program, named by its slot on the device; a generated fixed-function
+// program, named by its key; or the pass-through of vertices processed on
+// the CPU, named by the varyings it feeds) and its fragment side.
+struct ProgramKey {
+    enum class Vertex : std::uint8_t { Program, FixedFunction, Software };
+    Vertex vertex = Vertex::FixedFunction;
+    std::uint32_t id = 0;     // the vertex program's slot, or the software varyings
+    FixedVertexKey fixed{};   // fixed function only
+    FragmentKey fragment{};
+    bool operator==(const ProgramKey&) const = default;
+};
+
+// Hashes for the program caches, taken from the fields (never from padding),
+// so equal keys hash equally. Unequal keys may collide: the caches compare
+// whole keys.
+std::size_t HashOf(const FixedVertexKey& key);
+std::size_t HashOf(const FragmentKey& key);
+std::size_t HashOf(const ProgramKey& key);
+
+// The hash of the program caches: the key's own, or (tests) one value for
+// every key.
+struct ProgramKeyHash {
+    bool collide = false;
+    template <class Key>
+    std::size_t operator()(const Key& key) const { return collide ? 0 : HashOf(key); }
+};

@@ -360,6 +360,30 @@ TEST_F(Startup, FailedDeviceCreationWritesTheLog) {
     EXPECT_EQ(g_pD3D, nullptr);
 }
 
+TEST_F(Startup, AProgramOpenGLRefusesIsLoggedUnderItsStep) {
+    // Translated vertex programs come out broken.
+    SetGlslFilterForTesting([](std::string& source) {
+        if (source.find("uniform vec4 c[") != std::string::npos) source += "broken beyond repair\n";
+    });
+    HWND hwnd = MakeWindow();
+    ASSERT_NE(hwnd, nullptr);
+    ::testing::internal::CaptureStderr();
+    const int started = Initiate(hwnd);
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    SetGlslFilterForTesting({});
+    EXPECT_EQ(started, 0);
+
+    const std::string log = ReadFile(LogFile());
+    const std::string step = "\t\tCreateVertexShader...\n\t\t\tOpenGL refused a vertex shader:\n\t\t\t";
+    const std::size_t at = log.find(step);
+    ASSERT_NE(at, std::string::npos) << log;
+    // The driver's first line, then the step's failure.
+    const std::size_t end = log.find('\n', at + step.size());
+    const std::string driverLine = log.substr(at + step.size(), end - at - step.size());
+    EXPECT_NE(reported.find(driverLine), std::string::npos) << reported;
+    EXPECT_NE(log.find("\t\tFailed\n\tFailed\nFailed\n", end), std::string::npos) << log;
+}
+
 // ---------------------------------------------------------------------------
 // Shutdown
 

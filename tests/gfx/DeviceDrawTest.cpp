@@ -5,6 +5,7 @@
 #include "tests/gfx/DeviceDrawFixture.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace device_draw {
@@ -557,6 +558,92 @@ TEST_F(DeviceDrawCache, SameStatesReuseTheirProgramNewOnesAddOne) {
     EXPECT_EQ(m_pDevice->ProgramCount(), programs + 1);
     EXPECT_EQ(m_pDevice->DrawCount(), 15u);
     EXPECT_TRUE(m_pDevice->LastProgramError().empty()) << m_pDevice->LastProgramError();
+}
+
+TEST_F(DeviceDrawCache, StatesWhoseKeysShareAHashKeepTheirOwnPrograms) {
+    // Every key hashes alike: only comparing whole keys tells the states apart.
+    m_pDevice->CollideProgramKeysForTesting();
+    PlainColourStates();
+    const auto triangle = Triangle(0, 0, 0.4f, 0.5f, 0xFFFF0000);
+    auto drawn = [&] {
+        EXPECT_EQ(ClearTo(kBackground), D3D_OK);
+        EXPECT_EQ(DrawTriangles(triangle), D3D_OK);
+        return At(Pixels(), PixelX(0.0f), PixelY(0.0f));
+    };
+    EXPECT_TRUE(NearColour(drawn(), 0xFFFF0000, 0));
+
+    // Another fragment program: the texture factor instead of the vertex colour.
+    m_pDevice->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF00FF00);
+    m_pDevice->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    EXPECT_TRUE(NearColour(drawn(), 0xFF00FF00, 0));
+
+    // Another vertex program: lit, the material's emissive colour replaces the vertex colour.
+    m_pDevice->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    D3DMATERIAL8 material{};
+    material.Emissive = D3DCOLORVALUE{0.0f, 0.0f, 1.0f, 1.0f};
+    material.Diffuse.a = 1.0f;
+    m_pDevice->SetMaterial(&material);
+    m_pDevice->SetRenderState(D3DRS_LIGHTING, TRUE);
+    EXPECT_TRUE(NearColour(drawn(), 0xFF0000FF, 0));
+
+    // Back to the first state: its own program again, no fourth one.
+    m_pDevice->SetRenderState(D3DRS_LIGHTING, FALSE);
+    EXPECT_TRUE(NearColour(drawn(), 0xFFFF0000, 0));
+    EXPECT_EQ(m_pDevice->ProgramCount(), 3u);
+}
+
+// A device whose driver reports through its debug output, as
+// GLIMMERWING_GL_DEBUG=1 asks.
+class DeviceDrawDebug : public DrawFixture {
+protected:
+    void SetUp() override {
+        if (const char* v = std::getenv("GLIMMERWING_GL_DEBUG")) m_savedDebug = v;
+        ::setenv("GLIMMERWING_GL_DEBUG", "1", 1);
+        DrawFixture::SetUp();
+    }
+    void TearDown() override {
+        DrawFixture::TearDown();
+        if (m_savedDebug) ::setenv("GLIMMERWING_GL_DEBUG", m_savedDebug->c_str(), 1);
+        else ::unsetenv("GLIMMERWING_GL_DEBUG");
+    }
+    std::optional<std::string> m_savedDebug;
+};
+
+TEST_F(DeviceDrawDebug, ARefusedProgramIsReportedOnceAndEveryDrawNeedingItFails) {
+    PlainColourStates();
+    const auto triangle = Triangle(0, 0, 0.4f, 0.5f, 0xFFFF0000);
+    std::vector<std::string> logged;
+    m_pDevice->SetProgramLog([&](const std::string& line) { logged.push_back(line); });
+    struct FilterScope {
+        FilterScope() {
+            // Fragment programs come out broken.
+            SetGlslFilterForTesting([](std::string& source) {
+                if (source.find("oColor") != std::string::npos) source += "broken beyond repair\n";
+            });
+        }
+        ~FilterScope() { SetGlslFilterForTesting({}); }
+    };
+    std::string reported;
+    {
+        FilterScope broken;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(DrawTriangles(triangle), D3DERR_DRIVERINTERNALERROR);
+        EXPECT_EQ(DrawTriangles(triangle), D3DERR_DRIVERINTERNALERROR);  // not compiled a second time
+        reported = ::testing::internal::GetCapturedStderr();
+    }
+    const std::string heading = "OpenGL refused a fragment shader";
+    ASSERT_NE(reported.find(heading), std::string::npos) << reported;
+    EXPECT_EQ(reported.find(heading, reported.find(heading) + 1), std::string::npos) << reported;
+    EXPECT_NE(reported.find("broken beyond repair"), std::string::npos);  // with its source
+    EXPECT_NE(reported.find("GL debug (shader compiler, error"), std::string::npos);  // and the driver's own word
+    ASSERT_GE(logged.size(), 2u);
+    EXPECT_EQ(logged[0], heading + ":");
+    EXPECT_NE(reported.find(logged[1]), std::string::npos);  // the driver's words, in both places
+    EXPECT_EQ(m_pDevice->DrawCount(), 0u);
+
+    // Another state builds its program as ever.
+    m_pDevice->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    EXPECT_EQ(DrawTriangles(triangle), D3D_OK);
 }
 
 // ---------------------------------------------------------------------------
