@@ -50,11 +50,15 @@ build() {
 }
 
 # Runs a command on the display, or on a virtual one when there is none.
+# -noreset: by default the X server resets itself whenever its last client
+# disconnects, and drops a client that is connecting at that moment; with
+# tests starting and ending two at a time, a test would now and then find no
+# display.
 on_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     "$@"
   else
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" "$@"
   fi
 }
 
