@@ -17,9 +17,11 @@
 // Section and value names compare without regard to case, as on Windows. Every
 // line the layer does not understand (comments, garbled lines, keys nobody
 // opened) is kept as it is and written back in its place; only the values that
-// are set are rewritten. CRLF line ends, a UTF-8 byte order mark and UTF-16LE
-// exports (with their byte order mark) are read; the file is written in UTF-8
-// with the line ends it had.
+// are set are rewritten, each into the place of its first line in the key
+// (a line whose data cannot be read included), so that a key keeps one line
+// per name. CRLF line ends, a UTF-8 byte order mark and UTF-16LE exports (with
+// their byte order mark) are read; the file is written in UTF-8 with the line
+// ends it had. The text itself is read and written by platform/RegistryText.h.
 //
 // Opening a key reads the file; the values set through a handle are written
 // when the handle is closed: the file is read again, the changes applied and

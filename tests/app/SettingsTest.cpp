@@ -1,16 +1,13 @@
 #include "app/Settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/Registry.h"
+#include "tests/support/HiveFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -20,37 +17,8 @@ constexpr const char* kHeaderAndSection =
     "Windows Registry Editor Version 5.00\n\n"
     "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]\n";
 
-class SettingsStore : public ::testing::Test {
+class SettingsStore : public testing_support::HiveTest {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) m_oldXdg = old;
-        std::string templ = (fs::temp_directory_path() / "gw-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
-        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_oldXdg) {
-            ::setenv("XDG_CONFIG_HOME", m_oldXdg->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    fs::path HiveFile() const { return m_dir / "glimmerwing" / "user.reg"; }
-    void WriteHive(const std::string& text) const {
-        fs::create_directories(HiveFile().parent_path());
-        std::ofstream(HiveFile(), std::ios::binary) << text;
-    }
-    std::string ReadHive() const {
-        std::ifstream in(HiveFile(), std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
     static void ExpectDefaults(const Settings& s) {
         EXPECT_EQ(s.intChkFPS, 1);
         EXPECT_EQ(s.intChkCol, 0);
@@ -66,9 +34,6 @@ protected:
         EXPECT_EQ(s.intPtlTexIdx, 1);
         EXPECT_EQ(s.intPtlRndCol, 0);
     }
-
-    fs::path m_dir;
-    std::optional<std::string> m_oldXdg;
 };
 
 TEST_F(SettingsStore, FirstRunKeepsTheDefaultsAndSaveStoresAllThirteen) {
@@ -116,7 +81,9 @@ TEST_F(SettingsStore, AValueOfAnotherTypeIsIgnoredAndSaveMakesItADword) {
               "\"intPtlSizCur\"=hex(b):32,00,00,00,00,00,00,00\n"
               "\"intDisMod\"=hex(4):02,00,00,00\n"
               "\"intMode\"=dword:0000001\n"
-              "\"intChkCol\"=dword:nonsense\n");
+              "\"intChkCol\"=dword:nonsense\n"
+              "\"intBrdNumCur\"=dword:zzzz\n"
+              "; the user's own note\n");
     Settings s;
     s.Load();
     EXPECT_EQ(s.intBrdNumCur, 20);
@@ -125,19 +92,27 @@ TEST_F(SettingsStore, AValueOfAnotherTypeIsIgnoredAndSaveMakesItADword) {
     EXPECT_EQ(s.intMode, 1);    // fewer digits than usual still read as a dword
     EXPECT_EQ(s.intChkCol, 0);
 
+    // Every value is rewritten where it stood, once, the unreadable ones too.
+    s.intChkCol = 1;
     s.Save();
-    const std::string text = ReadHive();
-    EXPECT_NE(text.find("\"intBrdNumCur\"=dword:00000014\n"), std::string::npos);
-    EXPECT_NE(text.find("\"intPtlSizCur\"=dword:00000064\n"), std::string::npos);
-    EXPECT_NE(text.find("\"intDisMod\"=dword:00000002\n"), std::string::npos);
-    EXPECT_EQ(text.find("\"40\""), std::string::npos);
-    EXPECT_EQ(text.find("hex("), std::string::npos);
-    // The garbled line stays; the value written after it is what counts.
-    EXPECT_NE(text.find("\"intChkCol\"=dword:nonsense\n"), std::string::npos);
+    EXPECT_EQ(ReadHive(), std::string(kHeaderAndSection) +
+                              "\"intBrdNumCur\"=dword:00000014\n"
+                              "\"intPtlSizCur\"=dword:00000064\n"
+                              "\"intDisMod\"=dword:00000002\n"
+                              "\"intMode\"=dword:00000001\n"
+                              "\"intChkCol\"=dword:00000001\n"
+                              "; the user's own note\n"
+                              "\"intChkFPS\"=dword:00000001\n"
+                              "\"intAspMod\"=dword:00000000\n"
+                              "\"intChkAnim\"=dword:00000001\n"
+                              "\"intChkLoop\"=dword:00000001\n"
+                              "\"intBakGnd\"=dword:00000001\n"
+                              "\"intPtlLngLif\"=dword:00000001\n"
+                              "\"intPtlTexIdx\"=dword:00000001\n"
+                              "\"intPtlRndCol\"=dword:00000000\n");
     Settings again;
-    again.intChkCol = 7;
     again.Load();
-    EXPECT_EQ(again.intChkCol, 0);
+    EXPECT_EQ(again.intChkCol, 1);
 }
 
 TEST_F(SettingsStore, ValuesOutsideTheDialogRangesArePassedThrough) {
@@ -177,6 +152,48 @@ TEST_F(SettingsStore, AnUnreadableHiveLeavesTheDefaultsAndIsNotOverwritten) {
     s.Load();
     EXPECT_TRUE(s.m_bLoaded);
     EXPECT_EQ(s.intBrdNumCur, 50);
+}
+
+// Files whose wrapped hex line leads nowhere: after two runs, and a value the
+// dialog stored between them, the key is there once with each value once.
+TEST_F(SettingsStore, TwoRunsKeepOneKeyWithEachValueOnceWhateverTheFileEndsIn) {
+    std::vector<std::string> files = {
+        "\"\"=hex\\\\",
+        "\"\"=hex\\\\\r\n",
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"\"=hex\\\\\n"
+        "\"a\"=dword:00000001\n\n[HKEY_CURRENT_USER\\Software\\Last]\n",
+    };
+    const std::string wrapped =
+        std::string(kHeaderAndSection) + "\"intMode\"=dword:00000001\n\"blob\"=hex:01,02,\\\n  03,04\n";
+    for (std::size_t n = wrapped.find("\"blob\""); n < wrapped.size(); ++n) files.push_back(wrapped.substr(0, n));
+
+    const char* names[] = {"intChkFPS",    "intChkCol",    "intDisMod",    "intAspMod",   "intChkAnim",
+                           "intChkLoop",   "intMode",      "intBakGnd",    "intBrdNumCur", "intPtlSizCur",
+                           "intPtlLngLif", "intPtlTexIdx", "intPtlRndCol"};
+    auto count = [](const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto i = text.find(what); i != std::string::npos; i = text.find(what, i + 1)) ++n;
+        return n;
+    };
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        WriteHive(file);
+        Settings first;
+        first.Load();
+        first.Save();
+        Settings dialog;
+        dialog.Load();
+        dialog.intBrdNumCur = 7;
+        dialog.Save();
+        Settings second;
+        second.Load();
+        EXPECT_EQ(second.intBrdNumCur, 7);
+        second.Save();
+
+        const std::string text = ReadHive();
+        EXPECT_EQ(count(text, testing_support::kSettingsSection), 1);
+        for (const char* name : names) EXPECT_EQ(count(text, "\"" + std::string(name) + "\"="), 1) << name;
+    }
 }
 
 }  // namespace

@@ -8,57 +8,24 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tests/support/HiveFiles.h"
+#include "tests/support/HiveRoundTrip.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kKey = "Software\\varen-ot-u\\Glimmerwing\\1.0";
-constexpr const char* kSection = "[HKEY_CURRENT_USER\\Software\\varen-ot-u\\Glimmerwing\\1.0]";
+constexpr const char* kSection = testing_support::kSettingsSection;
 
-class RegistryHive : public ::testing::Test {
+class RegistryHive : public testing_support::HiveTest {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) m_oldXdg = old;
-        std::string templ = (fs::temp_directory_path() / "gw-registry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
-        ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_oldXdg) {
-            ::setenv("XDG_CONFIG_HOME", m_oldXdg->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    fs::path HiveFile() const { return m_dir / "glimmerwing" / "user.reg"; }
-
-    void WriteHive(const std::string& text) const {
-        fs::create_directories(HiveFile().parent_path());
-        std::ofstream(HiveFile(), std::ios::binary) << text;
-    }
-    std::string ReadHive() const {
-        std::ifstream in(HiveFile(), std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::vector<std::string> HiveDirEntries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(HiveFile().parent_path())) {
-            names.push_back(e.path().filename().string());
-        }
-        return names;
-    }
-
     HKEY Open(const char* subKey = kKey, DWORD* disposition = nullptr) {
         HKEY key = nullptr;
         DWORD disp = 0;
@@ -87,8 +54,6 @@ protected:
         return bytes;
     }
 
-    fs::path m_dir;
-    std::optional<std::string> m_oldXdg;
 };
 
 TEST_F(RegistryHive, FirstWriteCreatesTheDirectoryAndTheExportFormat) {
@@ -225,6 +190,7 @@ TEST_F(RegistryHive, ValuesOfOtherTypesAreReportedAsTheirTypeNotAsNumbers) {
     // A dword replaces a value of another type; other types can be written too.
     EXPECT_EQ(SetDword(key, "str", 40), ERROR_SUCCESS);
     EXPECT_EQ(SetDword(key, "gone", 2), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "nothex", 4), ERROR_SUCCESS);
     const BYTE text[] = "x\"y";
     EXPECT_EQ(RegSetValueExA(key, "s2", 0, REG_SZ, text, sizeof text), ERROR_SUCCESS);
     const BYTE bin[] = {0xAB, 0x00};
@@ -234,7 +200,9 @@ TEST_F(RegistryHive, ValuesOfOtherTypesAreReportedAsTheirTypeNotAsNumbers) {
     const std::string after = ReadHive();
     EXPECT_NE(after.find("\"str\"=dword:00000028\n"), std::string::npos);
     EXPECT_EQ(after.find("\"str\"=\"12\""), std::string::npos);
-    EXPECT_NE(after.find("\"gone\"=dword:00000002\n\"gone\"=dword:00000002\n"), std::string::npos);
+    // A name set takes the place of its first line, readable or not; the
+    // later lines of that name go, so the key keeps one line per name.
+    EXPECT_NE(after.find("\"nothex\"=dword:00000004\n\"gone\"=dword:00000002\n@="), std::string::npos);
     EXPECT_NE(after.find("\"s2\"=\"x\\\"y\"\n"), std::string::npos);
     EXPECT_NE(after.find("\"b2\"=hex:ab,00\n"), std::string::npos);
     EXPECT_NE(after.find("\"toolong\"=dword:123456789\n"), std::string::npos);
@@ -368,7 +336,7 @@ TEST_F(RegistryHive, CloseAppliesChangesToTheFileAsItIsThenAndKeepsItsMode) {
 }
 
 TEST_F(RegistryHive, AHiveThatIsALinkIsWrittenThroughTheLink) {
-    const fs::path real = m_dir / "dotfiles" / "glimmerwing.reg";
+    const fs::path real = m_folders.Root() / "dotfiles" / "glimmerwing.reg";
     fs::create_directories(real.parent_path());
     std::ofstream(real) << "Windows Registry Editor Version 5.00\n";
     fs::create_directories(HiveFile().parent_path());
@@ -397,6 +365,91 @@ TEST_F(RegistryHive, BadHandlesAndArgumentsAreRefused) {
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(SetDword(key, "a", 1), ERROR_INVALID_HANDLE);
     EXPECT_EQ(ReadHive().find("line"), std::string::npos);
+}
+
+TEST_F(RegistryHive, AWrappedHexValueContinuesOnlyIntoItsOwnByteLines) {
+    const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]";
+    const std::string text = std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+                             "\n"
+                             "\"blob\"=hex:01,02,\\\n"
+                             "  03,\\\n"
+                             "  04\n"
+                             "\"cut\"=hex:05,06\\\n"  // the next value ends it
+                             "\"next\"=dword:00000006\n"
+                             "\"twice\"=hex:07\\\\\n"  // so does the blank line after it
+                             "\n" +
+                             other + "\n\"x\"=hex:08\\";  // and the end of the file
+    WriteHive(text);
+    HKEY key = Open();
+    DWORD type = 0;
+    EXPECT_EQ(QueryBytes(key, "blob", &type), (std::vector<BYTE>{1, 2, 3, 4}));
+    EXPECT_EQ(QueryBytes(key, "cut", &type), (std::vector<BYTE>{5, 6}));
+    EXPECT_EQ(QueryDword(key, "next"), 6u);
+    EXPECT_EQ(SetDword(key, "new", 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    // The value goes at the end of its own section, and the section after it
+    // is still found, now and after the next write.
+    std::string expected = text;
+    expected.insert(expected.find("\n\n[HKEY_CURRENT_USER\\Software\\Other]") + 1, "\"new\"=dword:00000001\n");
+    EXPECT_EQ(ReadHive(), expected);
+    for (int run = 0; run < 2; ++run) {
+        DWORD disposition = 0;
+        key = Open("Software\\Other", &disposition);
+        EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+        EXPECT_EQ(SetDword(key, "y", 2), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(ReadHive(), expected + "\n\"y\"=dword:00000002\n");
+}
+
+// Whatever a settings file holds (the fuzzing corpus, and a real file cut at
+// every byte or with a "\" after its lines), writing the settings into it keeps
+// the lines the reader kept and the values it did not write, and the next
+// read finds what was written.
+TEST(HiveRoundTrip, EveryFileKeepsWhatItHeldAndReadsBackWhatWasWritten) {
+    const fs::path corpus = fs::path(GLIMMERWING_SOURCE_DIR) / "fuzz" / "corpus" / "settings";
+    auto read = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::size_t cases = 0;
+    std::size_t failures = 0;
+    std::string first;
+    auto check = [&](std::string_view bytes, const std::string& what) {
+        ++cases;
+        const std::string fault = testing_support::HiveRoundTripFault(bytes);
+        if (fault.empty()) return;
+        if (failures++ == 0) first = what + ": " + fault;
+    };
+
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        check(read(entry.path()), entry.path().filename().string());
+        ++files;
+    }
+    EXPECT_GE(files, 20u);
+
+    for (const char* name : {"real-export.reg", "real-export-crlf.reg", "regedit-utf16.reg"}) {
+        const std::string real = read(corpus / name);
+        ASSERT_GT(real.size(), 800u) << name;
+        for (std::size_t n = 0; n < real.size(); ++n) check(real.substr(0, n), std::string(name) + " cut to " + std::to_string(n));
+        if (real.starts_with("\xFF\xFE")) continue;
+        // A "\" at the end of each line in turn, then of all of them.
+        std::vector<std::size_t> ends;
+        for (std::size_t i = real.find('\n'); i != std::string::npos; i = real.find('\n', i + 1)) {
+            ends.push_back(i > 0 && real[i - 1] == '\r' ? i - 1 : i);
+        }
+        std::string all = real;
+        for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+            std::string one = real;
+            check(one.insert(*it, "\\"), std::string(name) + " with a \\ at " + std::to_string(*it));
+            all.insert(*it, "\\");
+        }
+        check(all, std::string(name) + " with a \\ after every line");
+    }
+    EXPECT_GT(cases, 2500u);
+    EXPECT_EQ(failures, 0u) << first;
 }
 
 }  // namespace
