@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FileWrite.h"
 #include "platform/SystemDir.h"
 
 ErrLog g_ErrLog;
@@ -41,10 +42,9 @@ void ErrLog::Write() {
 
     // The directory is made on first use, so runs that never fail leave no trace.
     platform::CreateDirectoryTree(m_szDirectory);
-    std::FILE* pFile = std::fopen(szPath, "w");
-    if (pFile == nullptr) return;
-    std::fputs(m_szText, pFile);
-    std::fclose(pFile);
+    // A full disk or a failing drive keeps what could be written: the start of
+    // the log is what tells why start-up failed.
+    platform::OverwriteFile(szPath, m_szText);
 }
 
 void ErrLog::ClearForTesting() { std::memset(m_szText, 0, sizeof(m_szText)); }

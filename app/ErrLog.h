@@ -17,9 +17,10 @@ public:
     // Formats a line like printf and adds it; a line of 512 characters or more
     // is dropped as a whole, never cut.
     void AddF(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Replaces the log file's content with the whole text. Writes nothing when
-    // the system directory is unknown or the file's path would not fit into
-    // MAX_PATH; failures are not reported.
+    // Replaces the log file's content with the whole text, or as much of it
+    // as the disk takes. Writes nothing when the system directory is unknown
+    // or the file's path would not fit into MAX_PATH; failures are not
+    // reported.
     void Write();
 
     const char* Text() const { return m_szText; }

@@ -18,7 +18,8 @@ public:
     // first run (the key did not exist) nothing is read. Always 1.
     int Load();
     // Writes all thirteen fields as REG_DWORD values, creating the key when
-    // missing. Failures are not reported. Always 1.
+    // missing. A write that fails leaves the stored file as it was and says
+    // why in one line on stderr; the caller goes on. Always 1.
     int Save();
 
     int intChkFPS;     // frame-rate text shown when exactly 1

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileWrite.h"
 #include "platform/RegistryText.h"
 
 namespace fs = std::filesystem;
@@ -37,19 +38,13 @@ constexpr std::uintmax_t kMaxHiveSize = 16u << 20;
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { Close(); }
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
     int Get() const { return m_fd; }
-    void Reset(int fd) {
-        Close();
-        m_fd = fd;
-    }
-    bool Close() {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
 
 private:
     int m_fd;
@@ -57,84 +52,55 @@ private:
 
 enum class ReadResult { Ok, Missing, Unreadable };
 
-ReadResult ReadHiveFile(const fs::path& path, std::string& text) {
+// On Unreadable, *why says why.
+ReadResult ReadHiveFile(const fs::path& path, std::string& text, std::string* why) {
     text.clear();
+    auto unreadable = [&](std::string reason) {
+        if (why) *why = std::move(reason);
+        return ReadResult::Unreadable;
+    };
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.Get() < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+    if (fd.Get() < 0) return errno == ENOENT ? ReadResult::Missing : unreadable(std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::Unreadable;
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxHiveSize) return ReadResult::Unreadable;
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return unreadable("not a regular file");
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxHiveSize) return unreadable("larger than 16 MiB");
     char buf[8192];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return ReadResult::Unreadable;
+            return unreadable(std::strerror(errno));
         }
         if (n == 0) break;
         text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > kMaxHiveSize) return ReadResult::Unreadable;
+        if (text.size() > kMaxHiveSize) return unreadable("larger than 16 MiB");
     }
     return ReadResult::Ok;
 }
 
-// A hive that is a symbolic link (a dotfile kept elsewhere) is written through
-// the link, not replaced by a plain file.
-fs::path ResolveLinks(fs::path path) {
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
-        const fs::path target = fs::read_symlink(path, ec);
-        if (ec) break;
-        path = target.is_absolute() ? target : path.parent_path() / target;
-    }
-    return path;
+// The user hears of a hive that is left alone: one line on stderr.
+void ReportUnreadable(const fs::path& path, const std::string& why) {
+    std::fprintf(stderr, "glimmerwing: %s cannot be read (%s); it is left as it is\n", path.c_str(), why.c_str());
 }
 
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
+LONG WriteHiveFile(const fs::path& path, std::string_view text) {
+    const platform::FileWriteResult result = platform::ReplaceFile(path, text);
+    if (result.Ok()) return ERROR_SUCCESS;
+    if (result.replaced) {
+        std::fprintf(stderr, "glimmerwing: the settings were saved but may not be on the disk yet: %s\n",
+                     result.reason.c_str());
+    } else {
+        std::fprintf(stderr, "glimmerwing: the settings were not saved, %s is unchanged: %s\n", path.c_str(),
+                     result.reason.c_str());
     }
-    return true;
-}
-
-LONG WriteHiveFile(const fs::path& hivePath, std::string_view text) {
-    const fs::path path = ResolveLinks(hivePath);
-    const fs::path dir = path.parent_path();
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) return ERROR_ACCESS_DENIED;
-
-    struct stat old {};
-    const bool hadFile = ::stat(path.c_str(), &old) == 0;
-
-    static unsigned s_counter = 0;
-    fs::path temp;
-    FileDescriptor fd;
-    for (int attempt = 0; attempt < 100 && fd.Get() < 0; ++attempt) {
-        temp = dir / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(s_counter++));
-        fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (fd.Get() < 0 && errno != EEXIST) return ERROR_ACCESS_DENIED;
+    switch (result.error) {
+        case ENOSPC:
+        case EDQUOT: return ERROR_DISK_FULL;
+        case EACCES:
+        case EPERM:
+        case EROFS: return ERROR_ACCESS_DENIED;
+        default: return ERROR_WRITE_FAULT;
     }
-    if (fd.Get() < 0) return ERROR_ACCESS_DENIED;
-
-    bool ok = true;
-    if (hadFile) ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return ERROR_ACCESS_DENIED;
-    }
-    FileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
-    return ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------
@@ -218,7 +184,11 @@ LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD /*reserved*/, const ch
     if (key->hivePath.empty()) return ERROR_ACCESS_DENIED;
 
     std::string text;
-    if (ReadHiveFile(key->hivePath, text) == ReadResult::Unreadable) return ERROR_ACCESS_DENIED;
+    std::string why;
+    if (ReadHiveFile(key->hivePath, text, &why) == ReadResult::Unreadable) {
+        ReportUnreadable(key->hivePath, why);
+        return ERROR_ACCESS_DENIED;
+    }
     key->snapshot = HiveText::Parse(text);
     const bool exists = key->snapshot.HasSection(key->section);
     if (!exists) {
@@ -284,7 +254,11 @@ LONG RegCloseKey(HKEY hKey) {
     // Apply the changes to the file as it is now, so that whatever else
     // changed in it since the key was opened is kept.
     std::string text;
-    if (ReadHiveFile(key->hivePath, text) == ReadResult::Unreadable) return ERROR_ACCESS_DENIED;
+    std::string why;
+    if (ReadHiveFile(key->hivePath, text, &why) == ReadResult::Unreadable) {
+        ReportUnreadable(key->hivePath, why);
+        return ERROR_ACCESS_DENIED;
+    }
     HiveText hive = HiveText::Parse(text);
     hive.AddSection(key->section);
     for (const auto& [name, value] : key->sets) hive.Set(key->section, name, value);

@@ -25,12 +25,15 @@
 //
 // Opening a key reads the file; the values set through a handle are written
 // when the handle is closed: the file is read again, the changes applied and
-// the result written to a temporary file in the same directory that is then
-// renamed over the old one, so a crash never leaves half a file. A missing file
-// counts as empty and its directory is created. A file that exists but cannot
-// be read (no permission, not a regular file, absurdly large) is never
-// replaced: opening a key in it fails with ERROR_ACCESS_DENIED, so the caller
-// keeps its defaults and the user's data stays as it is.
+// the result stored whole or not at all (platform/FileWrite.h: a temporary
+// file in the same folder, flushed to the disk, renamed over the old one), so
+// neither a crash nor a full disk leaves half a file. A missing file counts as
+// empty and its directory is created. A file that exists but cannot be read
+// (no permission, not a regular file, absurdly large) is never replaced:
+// opening a key in it fails with ERROR_ACCESS_DENIED, so the caller keeps its
+// defaults and the user's data stays as it is. Neither is a file that belongs
+// to another user or is read-only, nor one in a folder that cannot be
+// written. Each such failure says why in one line on stderr.
 //
 // The handles are for one thread at a time, as the program uses them; the
 // table of open handles itself is guarded.
@@ -55,6 +58,10 @@ constexpr DWORD REG_DWORD = 4;
 constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
 constexpr DWORD REG_MULTI_SZ = 7;
 constexpr DWORD REG_QWORD = 11;
+
+// Errors of a write.
+constexpr LONG ERROR_WRITE_FAULT = 29;
+constexpr LONG ERROR_DISK_FULL = 112;
 
 // RegCreateKeyExA options, access and dispositions.
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
@@ -84,7 +91,8 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData);
 
 // Closes an open key, writing the hive when the key was created or a value set.
-// Returns the error of that write (the handle is closed in any case).
+// Returns the error of that write (the handle is closed in any case):
+// ERROR_DISK_FULL, ERROR_ACCESS_DENIED or ERROR_WRITE_FAULT.
 LONG RegCloseKey(HKEY key);
 
 // Where the hive of the current user lives; empty when neither XDG_CONFIG_HOME

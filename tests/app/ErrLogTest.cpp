@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "app/ErrLog.h"
+#include "tests/support/FileFaults.h"
 
 namespace fs = std::filesystem;
 
@@ -136,6 +138,34 @@ TEST_F(ErrLogTest, PathsThatDoNotFitAreNeverCut) {
     m_log->SetDirectoryForTesting((m_dir + "/plain").c_str());
     m_log->Write();
     EXPECT_EQ(ReadFile(m_dir + "/plain"), "x");
+}
+
+// A disk that fills up, a drive that fails or a permission missing: the log
+// gets what could be written, and nothing breaks.
+TEST_F(ErrLogTest, AFailingDiskGetsWhatItTakesAndNothingBreaks) {
+    using testing_support::FileFault;
+    for (int i = 0; i < 40; ++i) m_log->Add("\t\t\tD3DXCreateTextureFromResource...BIRD.JPG\n");
+    const std::string text = m_log->Text();
+    for (FileFault::Call call : {FileFault::Call::Open, FileFault::Call::Write, FileFault::Call::Close}) {
+        for (int error : {ENOSPC, EIO, EACCES}) {
+            std::ofstream(File()) << "an older log\n";
+            {
+                FileFault fault(call, error);
+                m_log->Write();
+                EXPECT_TRUE(fault.Hit());
+            }
+            const std::string written = ReadFile(File());
+            if (call == FileFault::Call::Open) {
+                EXPECT_EQ(written, "an older log\n");
+            } else if (call == FileFault::Call::Write) {
+                EXPECT_EQ(written, text.substr(0, text.size() / 2));
+            } else {
+                EXPECT_EQ(written, text);
+            }
+        }
+    }
+    m_log->Write();
+    EXPECT_EQ(ReadFile(File()), text);
 }
 
 }  // namespace

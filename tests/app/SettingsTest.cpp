@@ -1,9 +1,21 @@
 #include "app/Settings.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -194,6 +206,142 @@ TEST_F(SettingsStore, TwoRunsKeepOneKeyWithEachValueOnceWhateverTheFileEndsIn) {
         EXPECT_EQ(count(text, testing_support::kSettingsSection), 1);
         for (const char* name : names) EXPECT_EQ(count(text, "\"" + std::string(name) + "\"="), 1) << name;
     }
+}
+
+// A writer killed at random moments of its saves, hundreds of times: the file
+// is always the complete old one or the complete new one, and the next save
+// removes the temporary files the killed writers left.
+TEST_F(SettingsStore, AWriterKilledAtAnyMomentLeavesTheCompleteOldOrNewFile) {
+    WriteHive("Windows Registry Editor Version 5.00\n\n; the user's note\n" + std::string(testing_support::kSettingsSection) +
+              "\n\"intMode\"=dword:00000001\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"keep\"=hex:01,02,\\\n  03\n");
+    Settings().Save();
+    const std::string first = ReadHive();
+    const std::string birdsLine = "\"intBrdNumCur\"=dword:";
+    const std::size_t at = first.find(birdsLine) + birdsLine.size();
+    ASSERT_NE(first.find(birdsLine), std::string::npos);
+    auto textFor = [&](unsigned birds) {
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%08x", birds);
+        return std::string(first).replace(at, 8, digits);
+    };
+
+    constexpr int kKills = 300;
+    std::mt19937 rng(14);
+    std::uniform_int_distribution<int> delayUs(0, 3000);
+    unsigned stored = 20;
+    int progressed = 0;
+    int tempsLeft = 0;
+    for (int i = 0; i < kKills; ++i) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(ready[0]);
+            Settings writer;
+            writer.Load();
+            const char byte = 1;
+            if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+            for (unsigned birds = stored + 1;; ++birds) {
+                writer.intBrdNumCur = static_cast<int>(birds);
+                writer.Save();
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+
+        const std::string now = ReadHive();
+        ASSERT_GE(now.size(), at + 8) << "after kill " << i;
+        const unsigned birds = static_cast<unsigned>(std::stoul(now.substr(at, 8), nullptr, 16));
+        ASSERT_EQ(now, textFor(birds)) << "after kill " << i;
+        ASSERT_GE(birds, stored);
+        progressed += birds != stored;
+        tempsLeft += HiveDirEntries().size() > 1;
+        stored = birds;
+    }
+    EXPECT_GT(progressed, 0);
+    RecordProperty("kills", kKills);
+    RecordProperty("kills_after_a_completed_save", progressed);
+    RecordProperty("kills_that_left_a_temporary_file", tempsLeft);
+    RecordProperty("saves_completed", static_cast<int>(stored - 20));
+
+    Settings last;
+    last.Load();
+    EXPECT_EQ(last.intBrdNumCur, static_cast<int>(stored));
+    last.Save();
+    EXPECT_EQ(HiveDirEntries(), std::vector<std::string>{"user.reg"});
+}
+
+// A read-only settings file, one that belongs to another user, and a
+// read-only settings folder: the save is refused with one line on stderr,
+// the file stays as it was, and the run goes on.
+TEST_F(SettingsStore, AFileOrFolderTheUserMayNotChangeIsLeftAsItIs) {
+    const std::string old = std::string(kHeaderAndSection) + "\"intBrdNumCur\"=dword:00000007\n";
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kNobody = 65534;
+    // Saves in a child process (as nobody when asked: root may write anywhere)
+    // and returns its exit status and what it said on stderr.
+    auto save = [&](bool asNobody) {
+        int err[2];
+        EXPECT_EQ(::pipe(err), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(err[1], 2);
+            ::close(err[0]);
+            if (asNobody && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(90);
+            Settings s;
+            s.Load();
+            s.intBrdNumCur = 9;
+            s.Save();
+            ::_exit(s.m_bLoaded && s.intBrdNumCur == 9 ? 0 : 91);
+        }
+        ::close(err[1]);
+        std::string said;
+        char buf[256];
+        for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<std::size_t>(n));
+        ::close(err[0]);
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, said);
+    };
+    auto expectRefused = [&](bool asNobody, const char* why) {
+        const auto [status, said] = save(asNobody);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(ReadHive(), old);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(why), std::string::npos) << said;
+        EXPECT_EQ(HiveDirEntries(), std::vector<std::string>{"user.reg"});
+    };
+
+    WriteHive(old);
+    ::chmod(HiveFile().c_str(), 0444);
+    expectRefused(false, "is read-only");
+    ::chmod(HiveFile().c_str(), 0644);
+
+    const fs::path folder = HiveFile().parent_path();
+    if (root) {
+        ASSERT_EQ(::chown(HiveFile().c_str(), kNobody, kNobody), 0);
+        expectRefused(false, "belongs to another user");
+        for (const fs::path& dir : {m_folders.Root(), m_folders.Root() / "config"}) ::chmod(dir.c_str(), 0755);
+    }
+    ::chmod(folder.c_str(), 0555);
+    expectRefused(root, std::strerror(EACCES));
+    ::chmod(folder.c_str(), 0755);
+
+    // Once the file is the user's own again, the save goes through.
+    if (root) {
+        ASSERT_EQ(::chown(HiveFile().c_str(), 0, 0), 0);
+    }
+    const auto [status, said] = save(false);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(said, "");
+    EXPECT_NE(ReadHive().find("\"intBrdNumCur\"=dword:00000009\n"), std::string::npos);
 }
 
 }  // namespace

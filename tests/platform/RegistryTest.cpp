@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/FileFaults.h"
 #include "tests/support/HiveFiles.h"
 #include "tests/support/HiveRoundTrip.h"
 
@@ -401,6 +404,62 @@ TEST_F(RegistryHive, AWrappedHexValueContinuesOnlyIntoItsOwnByteLines) {
         EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     }
     EXPECT_EQ(ReadHive(), expected + "\n\"y\"=dword:00000002\n");
+}
+
+// A disk that fills up, a drive that fails or a permission missing at any
+// step of a write: the old file stays whole, one line on stderr says why, and
+// no temporary file is left.
+TEST_F(RegistryHive, AWriteThatFailsAtAnyStepKeepsTheOldFileAndSaysWhy) {
+    using testing_support::FileFault;
+    const std::string old = std::string("Windows Registry Editor Version 5.00\n\n") + kSection + "\n\"a\"=dword:00000001\n; mine\n";
+    std::string updated = old;
+    updated.replace(updated.find("00000001"), 8, "00000002");
+    auto closeWith = [&](std::optional<FileFault::Call> call, int error, int nth, std::string& said) {
+        WriteHive(old);
+        HKEY key = Open();
+        EXPECT_EQ(SetDword(key, "a", 2), ERROR_SUCCESS);
+        ::testing::internal::CaptureStderr();
+        LONG result = ERROR_SUCCESS;
+        if (call) {
+            FileFault fault(*call, error, nth);
+            result = RegCloseKey(key);
+            EXPECT_EQ(fault.Hit(), error != 0);
+        } else {
+            result = RegCloseKey(key);
+        }
+        said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(HiveDirEntries(), std::vector<std::string>{"user.reg"});
+        return result;
+    };
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+
+    int cases = 0;
+    for (FileFault::Call call : {FileFault::Call::Open, FileFault::Call::Write, FileFault::Call::Fsync,
+                                 FileFault::Call::Close, FileFault::Call::Rename}) {
+        for (int error : {ENOSPC, EIO, EACCES}) {
+            SCOPED_TRACE(testing::Message() << "call " << static_cast<int>(call) << ", " << std::strerror(error));
+            std::string said;
+            const LONG result = closeWith(call, error, 1, said);
+            EXPECT_EQ(result, error == ENOSPC ? ERROR_DISK_FULL : error == EIO ? ERROR_WRITE_FAULT : ERROR_ACCESS_DENIED);
+            EXPECT_EQ(ReadHive(), old);
+            EXPECT_EQ(lines(said), 1) << said;
+            EXPECT_NE(said.find(std::strerror(error)), std::string::npos) << said;
+            ++cases;
+        }
+    }
+    EXPECT_EQ(cases, 15);
+
+    // Flushing the folder fails after the rename: the new file is in place,
+    // and the user hears that it may not be on the disk yet.
+    std::string said;
+    EXPECT_EQ(closeWith(FileFault::Call::Fsync, EIO, 2, said), ERROR_WRITE_FAULT);
+    EXPECT_EQ(ReadHive(), updated);
+    EXPECT_EQ(lines(said), 1) << said;
+
+    // Short and interrupted writes are carried on to the end.
+    EXPECT_EQ(closeWith(FileFault::Call::Write, 0, 1, said), ERROR_SUCCESS);
+    EXPECT_EQ(ReadHive(), updated);
+    EXPECT_EQ(said, "");
 }
 
 // Whatever a settings file holds (the fuzzing corpus, and a real file cut at
