@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libsdl2-dev libepoxy-dev libjpeg-dev libfreetype-dev libfontconfig-dev
+  libsdl2-dev libx11-dev libepoxy-dev libjpeg-dev libfreetype-dev libfontconfig-dev
   libgtk-3-dev fonts-noto-cjk
   libgl1-mesa-dri fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev

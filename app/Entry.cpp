@@ -11,6 +11,7 @@
 #include "platform/Icon.h"
 #include "platform/Input.h"
 #include "platform/Mutex.h"
+#include "platform/Process.h"
 #include "platform/Window.h"
 
 HINSTANCE g_hInstance = nullptr;
@@ -61,6 +62,8 @@ int WinMain(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
     for (;; ++p) {
         switch (*p) {
             case '\0':
+                // The dialog's own loop does not watch for stop requests.
+                platform::RestoreDefaultStopSignals();
                 return ShowSettingsDialog(nullptr);
             case ' ':
             case '/':
@@ -68,6 +71,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, const char* commandLine, int) {
                 continue;
             case 'C':
             case 'c':
+                platform::RestoreDefaultStopSignals();
                 return ShowSettingsDialog(GetForegroundWindow());
             case 'S':
             case 's':

@@ -6,9 +6,11 @@
 
 #include "app/Entry.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 #include "platform/Resources.h"
 
 int main(int argc, char** argv) {
+    platform::PrepareProcess();
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += ' ';

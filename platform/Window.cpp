@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Icon.h"
+#include "platform/Process.h"
 
 struct HWND__ {
     SDL_Window* sdl = nullptr;
@@ -38,6 +39,10 @@ public:
         if (m_bFailed) return false;
         SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        // SIGTERM and SIGINT are ours (platform/Process.h): SDL's handlers
+        // would be replaced by them anyway, and its quit event could not tell
+        // a stop request from the last window closing.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         // Only a real display will do: without one SDL would fall back to an
         // off-screen driver, and a saver nobody can see is no saver.
         // SDL_VIDEODRIVER in the environment still wins.
@@ -167,8 +172,7 @@ void Translate(const SDL_Event& e) {
             break;
         }
         case SDL_QUIT:
-            // Raised by SIGINT / SIGTERM: close the saver the ordinary way, so the
-            // settings are written back.
+            // Close the saver the ordinary way, so the settings are written back.
             if (HWND w = FirstAliveWindow()) Post(w, WM_CLOSE, 0, 0);
             break;
         case SDL_KEYDOWN:
@@ -180,7 +184,19 @@ void Translate(const SDL_Event& e) {
     }
 }
 
+// A stop signal closes the saver window like its close box; one that came
+// before the window existed waits for it.
+void CloseOnStopRequest() {
+    static bool s_bPosted = false;
+    if (s_bPosted || !platform::StopRequested()) return;
+    if (HWND w = FirstAliveWindow()) {
+        Post(w, WM_CLOSE, 0, 0);
+        s_bPosted = true;
+    }
+}
+
 void PumpSystemEvents() {
+    CloseOnStopRequest();
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
     SDL_Event e;
     while (SDL_PollEvent(&e)) Translate(e);
