@@ -5,6 +5,7 @@
 #include "app/Camera.h"
 #include "app/FrameCapture.h"
 #include "app/FrameTimer.h"
+#include "app/RunStats.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "flock/Boids.h"
@@ -53,6 +54,7 @@ void Tick(HWND hwnd) {
     }
 
     CaptureFrame(hwnd);
+    ReportRunStats();
     if (g_Keys.bEscape == 1) PostMessageA(hwnd, WM_CLOSE, 0, 0);
 }
 
