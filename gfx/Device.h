@@ -99,6 +99,12 @@ D3DCAPS8 DeviceCapabilities();
 // function turns it off.
 void SetGlslFilterForTesting(std::function<void(std::string& source)> filter);
 
+// Tests: counts the vertex buffers, index buffers and textures that devices
+// create from now on, and makes the `failAt`-th of them (1 = the next; 0 =
+// none) fail with D3DERR_OUTOFVIDEOMEMORY, as a device short of memory would.
+// Returns the creations counted since the previous call.
+int InjectResourceFailureForTesting(int failAt);
+
 class Direct3DDevice8 : public RefCounted<Direct3DDevice8> {
 public:
     // Frame

@@ -129,6 +129,33 @@ void SetBinding(T*& slot, T* value) {
 
 void SetGlslFilterForTesting(std::function<void(std::string& source)> filter) { GlslFilter() = std::move(filter); }
 
+namespace {
+
+struct ResourceFailure {
+    int created = 0;
+    int failAt = 0;
+};
+
+ResourceFailure& InjectedFailure() {
+    static ResourceFailure failure;
+    return failure;
+}
+
+// True when this creation is the one a test asked to fail.
+bool InjectedFailureNow() {
+    ResourceFailure& f = InjectedFailure();
+    return ++f.created == f.failAt;
+}
+
+}  // namespace
+
+int InjectResourceFailureForTesting(int failAt) {
+    ResourceFailure& f = InjectedFailure();
+    const int counted = f.created;
+    f = ResourceFailure{0, failAt};
+    return counted;
+}
+
 // ---------------------------------------------------------------------------
 // Resources
 
@@ -137,6 +164,7 @@ HRESULT Direct3DDevice8::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf,
     if (!buffer) return D3DERR_INVALIDCALL;
     *buffer = nullptr;
     if (length == 0 || (fvf != 0 && D3DXGetFVFVertexSize(fvf) == 0)) return D3DERR_INVALIDCALL;
+    if (InjectedFailureNow()) return D3DERR_OUTOFVIDEOMEMORY;
     auto* vb = new Direct3DVertexBuffer8();  // handed to the caller, or released below
     vb->m_dwFVF = fvf;
     vb->m_Pool = pool;
@@ -153,6 +181,7 @@ HRESULT Direct3DDevice8::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT f
     if (!buffer) return D3DERR_INVALIDCALL;
     *buffer = nullptr;
     if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) return D3DERR_INVALIDCALL;
+    if (InjectedFailureNow()) return D3DERR_OUTOFVIDEOMEMORY;
     auto* ib = new Direct3DIndexBuffer8();  // handed to the caller, or released below
     ib->m_Format = format;
     ib->m_Pool = pool;
@@ -168,6 +197,7 @@ HRESULT Direct3DDevice8::CreateTexture(UINT width, UINT height, UINT levels, DWO
                                        D3DPOOL pool, Direct3DTexture8** texture) {
     if (!texture) return D3DERR_INVALIDCALL;
     *texture = nullptr;
+    if (InjectedFailureNow()) return D3DERR_OUTOFVIDEOMEMORY;
     auto* tex = new Direct3DTexture8();  // handed to the caller, or released below
     const HRESULT hr = tex->Create(width, height, levels, usage, format, pool);
     if (FAILED(hr)) {

@@ -1,13 +1,16 @@
 // Start-up and shutdown on a real window, and the frame: time step, keys,
 // frame-rate text, presentation and the lost device.
 #include <gtest/gtest.h>
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -31,6 +34,7 @@
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Input.h"
+#include "platform/Resources.h"
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
 #include "tests/support/PrivateFolders.h"
@@ -382,6 +386,76 @@ TEST_F(Startup, AProgramOpenGLRefusesIsLoggedUnderItsStep) {
     const std::string driverLine = log.substr(at + step.size(), end - at - step.size());
     EXPECT_NE(reported.find(driverLine), std::string::npos) << reported;
     EXPECT_NE(log.find("\t\tFailed\n\tFailed\nFailed\n", end), std::string::npos) << log;
+}
+
+// Content that arrived damaged (a file cut short in a broken build) or a
+// device that runs out of memory stops the start-up at the step that needed
+// it, with the log of that step written; nothing crashes, and whatever was
+// set up before is released.
+TEST_F(Startup, DamagedContentOrAFailedResourceCreationStopsTheStartAtItsStep) {
+    // The last line of one tab that starts a step: the object being brought up.
+    const auto LastObjectStep = [](const std::string& log) {
+        std::string last;
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);)
+            if (line.size() > 4 && line[0] == '\t' && line[1] != '\t' && line.ends_with("...")) last = line + "\n";
+        return last;
+    };
+    struct Damage {
+        const char* resource;
+        const char* step;  // the object whose step fails, then "\tFailed\nFailed\n"
+    };
+    const Damage damages[] = {
+        {"CLOCK.FPP", "\tFerguson.InitDeviceObjects...\n"},
+        {"MOON.BPS", "\tBackGrounds.InitDeviceObjects...\n"},
+        {"MOON.X", "\tBackGrounds.InitDeviceObjects...\n"},
+        {"BIRDDAMMY02.X", "\tBoids.InitDeviceObjects...\n"},
+        {"TOONTOON.BMP", "\tZSortRender.InitDeviceObjects...\n"},
+        {"PARTICLETRAILPC1.DDS", "\tParticleTrailPC.InitDeviceObjects...\n"},
+    };
+    std::vector<ResourceEntry> table(CompiledResourceTable().begin(), CompiledResourceTable().end());
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.resource);
+        std::vector<ResourceEntry> damaged = table;
+        for (ResourceEntry& entry : damaged)
+            if (strcasecmp(entry.name, damage.resource) == 0) entry.size = std::min<std::size_t>(entry.size, 10);
+        SetResourceTableForTesting(damaged);
+        Restart();
+        fs::remove(LogFile());
+        EXPECT_EQ(Initiate(MakeWindow()), 0);
+        const std::string log = g_ErrLog.Text();
+        EXPECT_EQ(LastObjectStep(log), damage.step) << log;
+        EXPECT_EQ(log.rfind("\tFailed\nFailed\n"), log.size() - 15) << log;
+        EXPECT_EQ(ReadFile(LogFile()), log);
+    }
+    SetResourceTableForTesting({});
+
+    // The n-th buffer or texture of a clean start fails: sampled over the
+    // whole start-up.
+    Restart();
+    InjectResourceFailureForTesting(0);
+    ASSERT_EQ(Initiate(MakeWindow()), 1) << g_ErrLog.Text();
+    const int creations = InjectResourceFailureForTesting(0);
+    ASSERT_GT(creations, 10);
+    for (int failAt = 1; failAt <= creations; failAt += std::max(1, creations / 9)) {
+        SCOPED_TRACE(failAt);
+        Restart();
+        fs::remove(LogFile());
+        InjectResourceFailureForTesting(failAt);
+        HWND hwnd = MakeWindow();
+        const int started = Initiate(hwnd);
+        if (started) {
+            // Only a step whose failure the start-up goes on from: it still draws.
+            Tick(hwnd);
+            EXPECT_FALSE(fs::exists(LogFile()));
+        } else {
+            const std::string log = g_ErrLog.Text();
+            EXPECT_EQ(log.substr(log.size() - 7), "Failed\n") << log;
+            EXPECT_NE(log.find("\tFailed"), std::string::npos) << log;
+            EXPECT_EQ(ReadFile(LogFile()), log);
+        }
+    }
+    InjectResourceFailureForTesting(0);
 }
 
 // ---------------------------------------------------------------------------
