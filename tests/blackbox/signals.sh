@@ -7,7 +7,7 @@
 # SIGTERM and SIGINT at moments spread over start-up, the first frames and
 # the running scene, in both modes.
 bad=""
-for delay in 0.6 1.2 2.5; do
+for delay in 1.0 1.8 3.0; do
   for mode in /w /s; do
     for sig in TERM INT; do
       rm -f "$HIVE"
