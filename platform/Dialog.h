@@ -39,6 +39,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/DialogTemplate.h"
 #include "platform/Win32Types.h"
@@ -143,6 +145,26 @@ bool SelectListItemForTesting(HWND dialog, int id, int index);    // then LBN_SE
 bool PressEscapeForTesting(HWND dialog);
 bool PressEnterForTesting(HWND dialog);
 bool CloseBoxForTesting(HWND dialog);
+
+// What a dialog on the desktop shows, read back from its widgets once GTK
+// has laid it out; rectangles in pixels of the dialog's client area.
+struct ShownControl {
+    int id = 0;
+    std::string text;  // the caption, empty for none
+    RECT control{};    // where the control's widget lies
+    RECT caption{};    // where the caption's lines lie (their logical extents)
+    std::string fonts; // the faces the caption is drawn in, each followed by "\n"
+};
+struct ShownDialog {
+    int width = 0, height = 0;
+    double scaleX = 1.0, scaleY = 1.0; // the stretch of the dialog units
+    std::vector<ShownControl> controls; // every control of the template, in its order
+};
+
+// Every following desktop dialog is handed to `inspect` once it is on the
+// screen and laid out, then closed through its close box. An empty function
+// goes back to plain desktop dialogs.
+void InspectDesktopDialogsForTesting(std::function<void(const ShownDialog&)> inspect);
 
 // The template of an open dialog (null for an unknown handle).
 const DialogTemplate* DialogTemplateOf(HWND dialog);

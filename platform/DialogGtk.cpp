@@ -7,8 +7,11 @@
 // x * baseX / 4 and y * baseY / 8. The font is the template's face matched
 // through fontconfig to an installed face that has Japanese glyphs (a face
 // such as "ＭＳ Ｐゴシック" is not found on Linux; fonts-noto-cjk supplies
-// one), at the template's point size.
+// one), at the template's point size. Where a caption in that face does not
+// fit its control, the units are stretched until every caption does
+// (platform/DialogLayout.h).
 // The Win32 names first: glib defines TRUE and FALSE as macros.
+#include "platform/DialogLayout.h"
 #include "platform/DialogModel.h"
 
 #include <fontconfig/fontconfig.h>
@@ -17,12 +20,18 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace platform::dialog {
 namespace {
+
+std::function<void(const ShownDialog&)>& Inspector() {
+    static std::function<void(const ShownDialog&)> inspect;
+    return inspect;
+}
 
 bool GtkReady() {
     static const bool ready = gtk_init_check(nullptr, nullptr) != FALSE;
@@ -106,6 +115,7 @@ public:
     explicit GtkDialogView(DialogWindow& dialog) : m_dialog(dialog) { Build(); }
 
     ~GtkDialogView() override {
+        if (m_inspection) g_source_remove(m_inspection);
         if (m_window) gtk_widget_destroy(m_window);
         for (GtkWidget* partner : m_radioPartners) {
             gtk_widget_destroy(partner);
@@ -124,8 +134,10 @@ public:
     GtkDialogView& operator=(const GtkDialogView&) = delete;
 
     void Run() {
+        Place();
         gtk_widget_show_all(m_window);
         gtk_window_present(GTK_WINDOW(m_window));
+        if (Inspector()) m_inspection = g_timeout_add(50, OnInspect, this);
         m_loop = g_main_loop_new(nullptr, FALSE);
         if (!m_dialog.Ended()) g_main_loop_run(m_loop);
     }
@@ -225,8 +237,8 @@ private:
         Control* control;
     };
 
-    int PixelsX(int units) const { return static_cast<int>(std::lround(units * m_baseX / 4.0)); }
-    int PixelsY(int units) const { return static_cast<int>(std::lround(units * m_baseY / 8.0)); }
+    int PixelsX(int units) const { return m_units.X(units); }
+    int PixelsY(int units) const { return m_units.Y(units); }
 
     void Build() {
         const DialogTemplate& t = m_dialog.Template();
@@ -245,7 +257,7 @@ private:
         gtk_widget_set_size_request(m_fixed, PixelsX(t.cx), PixelsY(t.cy));
         gtk_container_add(GTK_CONTAINER(m_window), m_fixed);
 
-        for (auto& control : m_dialog.Controls()) AddControl(*control);
+        for (auto& control : m_dialog.Controls()) m_placed.push_back(AddControl(*control));
 
         g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDelete), this);
         g_signal_connect(m_window, "key-press-event", G_CALLBACK(OnKey), this);
@@ -282,22 +294,24 @@ private:
         pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
         int width = 0, height = 0;
         pango_layout_get_pixel_size(layout, &width, &height);
-        m_baseX = std::max(1, (width / 26 + 1) / 2);
+        m_units.baseX = std::max(1, (width / 26 + 1) / 2);
         // The character height is the em square at the screen's resolution:
         // the cell of a Japanese character, and the whole line height of the
         // faces the template names. The substitutes' taller line spacing
         // would stretch the dialog by half again.
         double dpi = pango_cairo_context_get_resolution(context);
         if (dpi <= 0) dpi = 96;
-        m_baseY = std::max(1, static_cast<int>(std::lround(points * dpi / 72.0)));
+        m_units.baseY = std::max(1, static_cast<int>(std::lround(points * dpi / 72.0)));
         g_object_unref(layout);
         pango_font_description_free(font);
         if (std::getenv("GLIMMERWING_DIALOG_TRACE"))
             std::fprintf(stderr, "glimmerwing: dialog font %s pt, base units %d x %d\n", m_fontDescription.c_str(),
-                         m_baseX, m_baseY);
+                         m_units.baseX, m_units.baseY);
     }
 
-    void AddControl(Control& c) {
+    // The control's widget, put into the dialog (Place sizes and moves it);
+    // null for a control without one.
+    GtkWidget* AddControl(Control& c) {
         const DWORD style = c.item.style;
         GtkWidget* placed = nullptr; // what goes into the fixed container
         GtkWidget* face = nullptr;   // what the messages change
@@ -374,7 +388,7 @@ private:
             g_signal_connect(face, "value-changed", G_CALLBACK(OnValueChanged), binding);
             break;
         case ControlKind::Other:
-            return; // no face: the text can still be set and read
+            return nullptr; // no face: the text can still be set and read
         }
 
         c.face = face;
@@ -386,12 +400,133 @@ private:
         case ControlKind::Static: Tighten(face); break;
         default: break;
         }
-        gtk_widget_set_size_request(placed, PixelsX(c.item.cx), PixelsY(c.item.cy));
-        gtk_fixed_put(GTK_FIXED(m_fixed), placed, PixelsX(c.item.x), PixelsY(c.item.y));
+        gtk_fixed_put(GTK_FIXED(m_fixed), placed, 0, 0);
         if (!(style & WS_VISIBLE)) gtk_widget_set_no_show_all(placed, TRUE);
         if (style & WS_DISABLED) gtk_widget_set_sensitive(placed, FALSE);
         if (!(style & WS_TABSTOP)) gtk_widget_set_can_focus(face, FALSE);
         if (c.kind == ControlKind::TrackBar) TrackBarChanged(c);
+        return placed;
+    }
+
+    static bool HasCaption(const Control& c) {
+        switch (c.kind) {
+        case ControlKind::PushButton:
+        case ControlKind::CheckBox:
+        case ControlKind::RadioButton:
+        case ControlKind::GroupBox:
+        case ControlKind::Static: return !c.text.empty();
+        default: return false;
+        }
+    }
+
+    // Puts every control at its template rectangle, in dialog units stretched
+    // so that each caption, measured in the dialog's own font, fits (see
+    // FitCaptions). Runs once the dialog procedure has set its texts. A
+    // control's narrowest width is its widget's minimum: the caption as Pango
+    // lays it out plus the widget's own parts (a check box's box, a button's
+    // frame).
+    void Place() {
+        const DialogTemplate& t = m_dialog.Template();
+        const auto& controls = m_dialog.Controls();
+        // Labels count in their widget's size only once shown; the window
+        // itself stays hidden until it is placed.
+        gtk_widget_show_all(m_fixed);
+        std::vector<int> widths(m_placed.size(), 0);
+        for (std::size_t i = 0; i < m_placed.size(); ++i) {
+            GtkWidget* w = m_placed[i];
+            if (w && gtk_widget_get_visible(w) && HasCaption(*controls[i]))
+                gtk_widget_get_preferred_width(w, &widths[i], nullptr);
+        }
+        m_units = FitCaptions(t, m_units, widths, [this](std::size_t i, int width) {
+            int height = 0;
+            gtk_widget_get_preferred_height_for_width(m_placed[i], width, &height, nullptr);
+            return height;
+        });
+        for (std::size_t i = 0; i < m_placed.size(); ++i) {
+            if (!m_placed[i]) continue;
+            const DialogItemTemplate& item = controls[i]->item;
+            gtk_widget_set_size_request(m_placed[i], PixelsX(item.cx), PixelsY(item.cy));
+            gtk_fixed_move(GTK_FIXED(m_fixed), m_placed[i], PixelsX(item.x), PixelsY(item.y));
+        }
+        gtk_widget_set_size_request(m_fixed, PixelsX(t.cx), PixelsY(t.cy));
+        if (std::getenv("GLIMMERWING_DIALOG_TRACE"))
+            std::fprintf(stderr, "glimmerwing: dialog units stretched %.4f x %.4f for the captions\n", m_units.scaleX,
+                         m_units.scaleY);
+    }
+
+    // The label that shows a control's caption, or null.
+    static GtkWidget* CaptionLabel(const Control& c) {
+        auto* face = static_cast<GtkWidget*>(c.face);
+        if (!face || !HasCaption(c)) return nullptr;
+        GtkWidget* label = nullptr;
+        switch (c.kind) {
+        case ControlKind::GroupBox: label = gtk_frame_get_label_widget(GTK_FRAME(face)); break;
+        case ControlKind::Static: label = face; break;
+        default: label = gtk_bin_get_child(GTK_BIN(face)); break;
+        }
+        return label && GTK_IS_LABEL(label) ? label : nullptr;
+    }
+
+    // A rectangle given relative to `widget`, in the dialog's client area.
+    RECT InDialog(GtkWidget* widget, int x, int y, int width, int height) const {
+        int dx = 0, dy = 0;
+        gtk_widget_translate_coordinates(widget, m_fixed, x, y, &dx, &dy);
+        return RECT{dx, dy, dx + width, dy + height};
+    }
+
+    ShownDialog Shown() const {
+        ShownDialog shown;
+        shown.width = gtk_widget_get_allocated_width(m_fixed);
+        shown.height = gtk_widget_get_allocated_height(m_fixed);
+        shown.scaleX = m_units.scaleX;
+        shown.scaleY = m_units.scaleY;
+        const auto& controls = m_dialog.Controls();
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            const Control& c = *controls[i];
+            ShownControl& s = shown.controls.emplace_back();
+            s.id = c.item.id;
+            s.text = c.text;
+            GtkWidget* placed = i < m_placed.size() ? m_placed[i] : nullptr;
+            if (placed)
+                s.control = InDialog(placed, 0, 0, gtk_widget_get_allocated_width(placed),
+                                     gtk_widget_get_allocated_height(placed));
+            GtkWidget* label = CaptionLabel(c);
+            if (!label) continue;
+            PangoLayout* layout = gtk_label_get_layout(GTK_LABEL(label));
+            PangoRectangle lines{};
+            pango_layout_get_pixel_extents(layout, nullptr, &lines);
+            // The offsets count from where the label's allocation does.
+            int ox = 0, oy = 0;
+            gtk_label_get_layout_offsets(GTK_LABEL(label), &ox, &oy);
+            GtkAllocation at{};
+            gtk_widget_get_allocation(label, &at);
+            s.caption = InDialog(label, ox - at.x + lines.x, oy - at.y + lines.y, lines.width, lines.height);
+            PangoLayoutIter* run = pango_layout_get_iter(layout);
+            do {
+                if (PangoLayoutRun* r = pango_layout_iter_get_run_readonly(run)) {
+                    PangoFontDescription* d = pango_font_describe(r->item->analysis.font);
+                    const char* family = pango_font_description_get_family(d);
+                    const std::string face = std::string(family ? family : "") + "\n";
+                    if (s.fonts.find(face) == std::string::npos) s.fonts += face;
+                    pango_font_description_free(d);
+                }
+            } while (pango_layout_iter_next_run(run));
+            pango_layout_iter_free(run);
+        }
+        return shown;
+    }
+
+    // Hands the laid-out dialog to the inspector, then closes it.
+    static gboolean OnInspect(gpointer data) {
+        auto* view = static_cast<GtkDialogView*>(data);
+        // Two ticks on the screen: mapped, then laid out.
+        if (!gtk_widget_get_mapped(view->m_window) || ++view->m_inspectTicks < 2) {
+            if (++view->m_inspectWaits < 200) return G_SOURCE_CONTINUE;
+        }
+        view->m_inspection = 0;
+        if (Inspector()) Inspector()(view->Shown());
+        view->m_dialog.Cancel();
+        return G_SOURCE_REMOVE;
     }
 
     // Lines as tall as the template's face would make them: the substitute
@@ -400,7 +535,7 @@ private:
     void Tighten(GtkWidget* label) const {
         if (!label || !GTK_IS_LABEL(label)) return;
         PangoAttrList* attrs = pango_attr_list_new();
-        pango_attr_list_insert(attrs, pango_attr_line_height_new_absolute((m_baseY + 2) * PANGO_SCALE));
+        pango_attr_list_insert(attrs, pango_attr_line_height_new_absolute((m_units.baseY + 2) * PANGO_SCALE));
         gtk_label_set_attributes(GTK_LABEL(label), attrs);
         pango_attr_list_unref(attrs);
     }
@@ -475,8 +610,11 @@ private:
     GtkCssProvider* m_css = nullptr;
     GMainLoop* m_loop = nullptr;
     std::string m_fontDescription;
-    int m_baseX = 6;
-    int m_baseY = 12;
+    DialogUnits m_units;
+    std::vector<GtkWidget*> m_placed; // each control's widget in the dialog, by template order
+    guint m_inspection = 0;            // the pending inspection (tests)
+    int m_inspectTicks = 0;
+    int m_inspectWaits = 0;
     bool m_updating = false;
     std::vector<GtkWidget*> m_radioPartners;
     std::vector<std::unique_ptr<Binding>> m_bindings;
@@ -498,3 +636,7 @@ bool RunGtkDialog(DialogWindow& dialog, LPARAM initParam) {
 }
 
 } // namespace platform::dialog
+
+void platform::InspectDesktopDialogsForTesting(std::function<void(const ShownDialog&)> inspect) {
+    platform::dialog::Inspector() = std::move(inspect);
+}

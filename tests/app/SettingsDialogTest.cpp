@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/Settings.h"
+#include "platform/Resources.h"
 #include "tests/support/PrivateFolders.h"
 
 namespace fs = std::filesystem;
@@ -194,6 +195,65 @@ TEST_F(SettingsDialogTest, TheWebPageButtonOpensTheAddressAndLeavesTheDialogAndS
     std::ifstream in(out);
     std::string opened((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(opened, kMakerWebPage);
+}
+
+TEST_F(SettingsDialogTest, OnTheDesktopEveryCaptionFitsItsControlItsGroupAndTheDialogInTheFontItIsDrawnIn) {
+    platform::ShownDialog shown;
+    platform::InspectDesktopDialogsForTesting([&](const platform::ShownDialog& d) { shown = d; });
+    const INT_PTR result = ShowSettingsDialog(nullptr);
+    platform::InspectDesktopDialogsForTesting({});
+    ASSERT_EQ(result, IDCANCEL) << "the dialog could not be shown";
+    DialogTemplate t;
+    ASSERT_TRUE(platform::LoadDialogTemplate(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(176), t));
+    ASSERT_EQ(shown.controls.size(), t.items.size());
+    EXPECT_GE(shown.scaleX, 1.0);
+    EXPECT_GE(shown.scaleY, 1.0);
+
+    auto text = [](const RECT& r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + " - " + std::to_string(r.right) + "," +
+               std::to_string(r.bottom);
+    };
+    auto inside = [](const RECT& a, const RECT& b) {
+        return a.left >= b.left && a.top >= b.top && a.right <= b.right && a.bottom <= b.bottom;
+    };
+    // Pixels per dialog unit: the layout keeps the template's proportions.
+    const double px = static_cast<double>(shown.width) / t.cx, py = static_cast<double>(shown.height) / t.cy;
+    const RECT dialog{0, 0, shown.width, shown.height};
+    int captions = 0;
+    for (std::size_t i = 0; i < t.items.size(); ++i) {
+        const DialogItemTemplate& item = t.items[i];
+        const platform::ShownControl& c = shown.controls[i];
+        SCOPED_TRACE("id " + std::to_string(item.id) + " \"" + c.text + "\"");
+        // At its template rectangle: a widget too small for its caption would
+        // have grown past it.
+        EXPECT_NEAR(c.control.left, item.x * px, 2.0);
+        EXPECT_NEAR(c.control.top, item.y * py, 2.0);
+        EXPECT_NEAR(c.control.right, (item.x + item.cx) * px, 2.0);
+        EXPECT_NEAR(c.control.bottom, (item.y + item.cy) * py, 2.0);
+        if (c.text.empty()) continue;
+        ++captions;
+        EXPECT_TRUE(inside(c.caption, c.control)) << text(c.caption) << " in " << text(c.control);
+        EXPECT_TRUE(inside(c.caption, dialog)) << text(c.caption);
+        // Clear of the frame of the group box it starts in.
+        for (std::size_t g = 0; g < t.items.size(); ++g) {
+            const DialogItemTemplate& box = t.items[g];
+            if (g == i || (box.style & BS_TYPEMASK) != BS_GROUPBOX || item.x < box.x || item.y < box.y ||
+                item.x >= box.x + box.cx || item.y >= box.y + box.cy)
+                continue;
+            const RECT& frame = shown.controls[g].control;
+            EXPECT_TRUE(c.caption.right < frame.right && c.caption.bottom < frame.bottom)
+                << text(c.caption) << " in the group " << text(frame);
+        }
+        std::istringstream fonts(c.fonts);
+        std::string face;
+        int faces = 0;
+        while (std::getline(fonts, face)) {
+            ++faces;
+            EXPECT_EQ(face.rfind("Noto Sans CJK", 0), 0u) << face;
+        }
+        EXPECT_GT(faces, 0);
+    }
+    EXPECT_EQ(captions, 25); // all but the list box and the two track bars
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 . "$(dirname "$0")/lib.sh"
 
 # Starts the dialog; its window id is in $DWID, the dialog font's base units
-# in $BX and $BY.
+# in $BX and $BY, the stretch that makes the captions fit in $SX and $SY.
 start_dialog() {
   GLIMMERWING_DIALOG_TRACE=1 "$GLIMMERWING" "$@" 2>"$WORK/stderr" &
   SAVER=$!
@@ -20,15 +20,20 @@ start_dialog() {
   [ -n "$DWID" ] || return 1
   sleep 1
   read -r BX BY < <(sed -nE 's/.*base units ([0-9]+) x ([0-9]+).*/\1 \2/p' "$WORK/stderr")
-  [ -n "${BX:-}" ] && [ -n "${BY:-}" ]
+  read -r SX SY < <(sed -nE 's/.*stretched ([0-9.]+) x ([0-9.]+).*/\1 \2/p' "$WORK/stderr")
+  [ -n "${BX:-}" ] && [ -n "${BY:-}" ] && [ -n "${SX:-}" ] && [ -n "${SY:-}" ]
 }
 
+# Pixels of a horizontal and of a vertical length in dialog units.
+ux() { awk -v u="$1" -v b="$BX" -v s="$SX" 'BEGIN { printf "%d", int(u * b * s / 4 + 0.5) }'; }
+uy() { awk -v u="$1" -v b="$BY" -v s="$SY" 'BEGIN { printf "%d", int(u * b * s / 8 + 0.5) }'; }
+
 # Pixels of a rectangle given in dialog units: "x y w h".
-px() { echo $(($1 * BX / 4)) $(($2 * BY / 8)) $(($3 * BX / 4)) $(($4 * BY / 8)); }
+px() { echo "$(ux "$1") $(uy "$2") $(ux "$3") $(uy "$4")"; }
 
 # Clicks the middle of the control rectangle x y w h (dialog units).
 click_control() {
-  xdotool mousemove --window "$DWID" $((($1 + $3 / 2) * BX / 4)) $((($2 + $4 / 2) * BY / 8)) click 1
+  xdotool mousemove --window "$DWID" "$(ux $(($1 + $3 / 2)))" "$(uy $(($2 + $4 / 2)))" click 1
   sleep 0.3
 }
 
@@ -51,9 +56,9 @@ cp "$HIVE" "$WORK/before.reg"
 
 check "the dialog opens for /c" start_dialog /c
 geometry=$(xdotool getwindowgeometry "$DWID" | awk '/Geometry/ {print $2}')
-check "the client area is 332 dialog units high (got $geometry for base units $BX x $BY)" \
-  [ "${geometry#*x}" -eq $((332 * BY / 8)) ]
-check "the client area is at least 211 dialog units wide (got $geometry)" [ "${geometry%x*}" -ge $((211 * BX / 4)) ]
+check "the client area is 332 dialog units high (got $geometry for base units $BX x $BY stretched $SX x $SY)" \
+  [ "${geometry#*x}" -eq "$(uy 332)" ]
+check "the client area is at least 211 dialog units wide (got $geometry)" [ "${geometry%x*}" -ge "$(ux 211)" ]
 shoot "$DWID" "$WORK/dialog.png"
 [ -n "${GLIMMERWING_SHOTS:-}" ] && mkdir -p "$GLIMMERWING_SHOTS" && cp "$WORK/dialog.png" "$GLIMMERWING_SHOTS/"
 

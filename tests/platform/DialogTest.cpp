@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Dialog.h"
+#include "platform/DialogLayout.h"
 #include "platform/Resources.h"
 
 namespace {
@@ -94,6 +95,48 @@ TEST(DialogTemplateTest, TheProgramsSettingsDialogHasEveryControlOfItsLayout) {
             EXPECT_EQ(item.style & WS_GROUP, 0u);
         }
     }
+}
+
+TEST(DialogTemplateTest, UnitsStretchJustEnoughForTheWidestCaptionAndTallerOnlyWhereStillNeeded) {
+    using platform::dialog::DialogUnits;
+    DialogTemplate t;
+    t.cx = 200;
+    t.cy = 100;
+    auto add = [&](const char* cls, DWORD style, std::int16_t x, std::int16_t y, std::int16_t cx, std::int16_t cy) {
+        DialogItemTemplate item;
+        item.className = cls;
+        item.style = style;
+        item.x = x, item.y = y, item.cx = cx, item.cy = cy;
+        t.items.push_back(item);
+    };
+    add(WC_BUTTON, BS_GROUPBOX, 0, 0, 100, 50);
+    add(WC_BUTTON, BS_AUTOCHECKBOX, 10, 10, 120, 10); // runs past its group: 89 units of room
+    add(WC_STATIC, SS_LEFT, 110, 10, 40, 10);         // two lines when 60 pixels wide, one from 90
+    add(WC_STATIC, SS_LEFT, 110, 30, 0, 10);          // no room at all: cannot be meant to fit
+    const std::vector<int> widths{0, 178, 20, 30};
+    auto heightAt = [](std::size_t item, int width) { return item == 2 && width < 90 ? 30 : 15; };
+
+    DialogUnits base; // 6 x 12: 1.5 pixels a unit each way
+    const DialogUnits u = platform::dialog::FitCaptions(t, base, widths, heightAt);
+    DialogUnits less = u;
+    less.scaleX -= 0.01;
+    less.scaleY -= 0.01;
+    auto roomWidth = [&](const DialogUnits& units) {
+        const RECT r = platform::dialog::CaptionRoom(t, units, 1);
+        return r.right - r.left;
+    };
+    // 178 pixels in the 89 units up to the group's frame: about 2 pixels a unit.
+    EXPECT_NEAR(u.scaleX, 4.0 / 3.0, 0.01);
+    EXPECT_GE(roomWidth(u), 178);
+    EXPECT_LT(roomWidth(less), 178);
+    // The static is 80 pixels wide now: still two lines, 30 pixels in 10 units.
+    EXPECT_NEAR(u.scaleY, 2.0, 0.05);
+    EXPECT_GE(u.Y(10), 30);
+    EXPECT_LT(less.Y(10), 30);
+
+    // Wide enough for one line: no vertical stretch.
+    t.items[2].cx = 60;
+    EXPECT_EQ(platform::dialog::FitCaptions(t, base, widths, heightAt).scaleY, 1.0);
 }
 
 TEST(DialogTemplateTest, DamagedTemplatesAreRefusedWhole) {
