@@ -74,7 +74,7 @@ running() { kill -0 "$1" 2>/dev/null; }
 # follows; the screen goes with the test.
 use_screen() {
   local number="$WORK/display-$1"
-  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$number" 2>/dev/null &
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$number" 2>/dev/null &
   PIDS+=($!)
   for _ in $(seq 100); do
     [ -s "$number" ] && break
