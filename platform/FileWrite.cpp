@@ -168,7 +168,8 @@ FileWriteResult ReplaceFile(const fs::path& where, std::string_view text) {
 }
 
 FileWriteResult OverwriteFile(const fs::path& path, std::string_view text) {
-    const int fd = g_calls.open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Non-blocking: a pipe in the file's place that nobody reads must not hold the caller up.
+    const int fd = g_calls.open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) {
         const int error = errno;
         return Failure(error, "cannot create " + path.string());

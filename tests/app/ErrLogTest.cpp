@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -166,6 +167,11 @@ TEST_F(ErrLogTest, AFailingDiskGetsWhatItTakesAndNothingBreaks) {
     }
     m_log->Write();
     EXPECT_EQ(ReadFile(File()), text);
+
+    // A pipe in the file's place that nobody reads does not hold start-up up.
+    fs::remove(File());
+    ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+    m_log->Write();
 }
 
 }  // namespace
