@@ -7,6 +7,7 @@
 #include "app/Camera.h"
 #include "app/Entry.h"
 #include "app/ErrLog.h"
+#include "app/Options.h"
 #include "app/Settings.h"
 #include "flock/Boids.h"
 #include "flock/Goal.h"
@@ -36,9 +37,19 @@ RECT g_rcPicture{};
 
 namespace {
 
+int g_nFontHeight = 0;
+
+// The stored values that this run's options replaced: put back before the
+// record is written, so that an option never reaches the store.
+SettingOverrides g_ReplacedByOptions;
+
+HFONT MakeFont() {
+    return CreateFontA(g_nFontHeight, 0, 0, 0, FW_SEMIBOLD, FALSE, TRUE, FALSE, ANSI_CHARSET, OUT_TT_ONLY_PRECIS,
+                       CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Lucida Console");
+}
+
 HRESULT InitiateFont() {
-    g_hFont = CreateFontA(0, 0, 0, 0, FW_SEMIBOLD, FALSE, TRUE, FALSE, ANSI_CHARSET, OUT_TT_ONLY_PRECIS,
-                          CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Lucida Console");
+    g_hFont = MakeFont();
     return g_hFont ? S_OK : E_FAIL;
 }
 
@@ -46,9 +57,29 @@ HRESULT Initiate3DFont() { return D3DXCreateFont(g_pd3dDevice, g_hFont, &g_pFont
 
 }  // namespace
 
+void SetFrameRateFontHeight(int height) {
+    if (height == g_nFontHeight) return;
+    const int previous = g_nFontHeight;
+    g_nFontHeight = height;
+    if (!g_pFont || !g_pd3dDevice) return;
+    HFONT font = MakeFont();
+    D3DXFont* textFont = nullptr;
+    if (!font || FAILED(D3DXCreateFont(g_pd3dDevice, font, &textFont))) {
+        if (font) DeleteObject(font);
+        g_nFontHeight = previous;
+        return;
+    }
+    g_pFont->Release();
+    DeleteObject(g_hFont);
+    g_hFont = font;
+    g_pFont = textFont;
+}
+
 int Initiate(HWND hwnd) {
     SRand(timeGetTime());
-    g_Settings.Load();
+    if (IsHackRun()) g_Settings.intChkFPS = 0;  // a hack shows the rate only when asked to
+    else g_Settings.Load();
+    g_Options.settings.ApplyTo(g_Settings, &g_ReplacedByOptions);
 
     switch (g_Settings.intDisMod) {
         case 2: g_dwScreenWidth = 800; g_dwScreenHeight = 600; break;
@@ -107,9 +138,12 @@ HRESULT InitiateD3D(HWND hwnd) {
         }
     }
 
+    // A hack's back buffer has its window's size and follows it, unless the
+    // command line asked for one of the fixed sizes.
+    const bool fixedSize = !g_bWindowed || (IsHackRun() && g_Options.settings.intDisMod.has_value());
     g_d3dpp = D3DPRESENT_PARAMETERS{};
-    g_d3dpp.BackBufferWidth = g_bWindowed ? 0 : g_dwScreenWidth;
-    g_d3dpp.BackBufferHeight = g_bWindowed ? 0 : g_dwScreenHeight;
+    g_d3dpp.BackBufferWidth = fixedSize ? g_dwScreenWidth : 0;
+    g_d3dpp.BackBufferHeight = fixedSize ? g_dwScreenHeight : 0;
     g_d3dpp.BackBufferFormat = g_bWindowed ? mode.Format : fullScreenFormat;
     g_d3dpp.BackBufferCount = 1;
     g_d3dpp.MultiSampleType = D3DMULTISAMPLE_NONE;
@@ -120,7 +154,8 @@ HRESULT InitiateD3D(HWND hwnd) {
     g_d3dpp.AutoDepthStencilFormat = D3DFMT_D16;
     g_d3dpp.Flags = 0;
     g_d3dpp.FullScreen_RefreshRateInHz = D3DPRESENT_RATE_DEFAULT;
-    g_d3dpp.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+    // A hack draws no faster than the display shows, where the driver can tell.
+    g_d3dpp.FullScreen_PresentationInterval = IsHackRun() ? D3DPRESENT_INTERVAL_ONE : D3DPRESENT_INTERVAL_DEFAULT;
 
     g_ErrLog.Add("\tChecking VertexShaderVersion...\n");
     D3DCAPS8 caps{};
@@ -268,8 +303,10 @@ HRESULT InitiateObjects(HWND) {
 void Terminate() {
     g_bInitialized = 0;
 
-    // A run that never read the stored settings (no window) must not replace
-    // them with the defaults.
+    // A run that never read the stored settings (no window, or a hack) must
+    // not replace them with the defaults, nor store its options.
+    g_ReplacedByOptions.ApplyTo(g_Settings);
+    g_ReplacedByOptions = SettingOverrides{};
     if (g_Settings.m_bLoaded) g_Settings.Save();
 
     g_ZSortRender.InvalidateDeviceObjects(g_pd3dDevice);

@@ -28,8 +28,19 @@ extern RECT g_rcPicture;
 RECT PictureRect(LONG width, LONG height, float aspect);
 
 // 1 on success; 0 after a failed stage (the log file has then been written).
+// The stored settings are loaded and this run's command-line options
+// (g_Options) laid over them; a hack (IsHackRun) takes the built-in settings
+// with the frame rate off instead, and neither reads nor writes the store.
 int Initiate(HWND hwnd);
 HRESULT InitiateD3D(HWND hwnd);
 HRESULT InitiateRenderer(HWND hwnd);
 HRESULT InitiateObjects(HWND hwnd);
+// Writes the loaded settings back, as they were before the command line
+// changed them, and releases everything.
 void Terminate();
+
+// Height of the frame-rate font, a GDI height (0: the mapper's default). A
+// hack sizes the text to its window: it sets the height before Initiate and
+// again when the window's size changes; a font that exists is then remade
+// (and kept as it was when the new one cannot be made).
+void SetFrameRateFontHeight(int height);

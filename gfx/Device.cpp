@@ -11,6 +11,7 @@
 
 #include "gfx/DeviceInternal.h"
 #include "gfx/DeviceResources.h"
+#include "gfx/GlSurface.h"
 #include "platform/Window.h"
 
 namespace {
@@ -109,12 +110,17 @@ D3DCAPS8 DeviceCapabilities() {
 
 Direct3D8* Direct3DCreate8(UINT sdkVersion) {
     if (sdkVersion != D3D_SDK_VERSION) return nullptr;
-    if (!platform::EnsureVideo()) return nullptr;
+    // A run that draws into another program's window has its display already.
+    if (!platform::HostDisplaySize(nullptr, nullptr) && !platform::EnsureVideo()) return nullptr;
     return new Direct3D8();  // owned by the caller's reference; Release deletes it
 }
 
 HRESULT Direct3D8::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) {
     if (!mode || adapter != D3DADAPTER_DEFAULT) return D3DERR_INVALIDCALL;
+    if (int w = 0, h = 0; platform::HostDisplaySize(&w, &h)) {
+        *mode = D3DDISPLAYMODE{static_cast<UINT>(w), static_cast<UINT>(h), 0, D3DFMT_X8R8G8B8};
+        return D3D_OK;
+    }
     SDL_DisplayMode dm;
     if (SDL_GetDesktopDisplayMode(0, &dm) != 0) return D3DERR_NOTAVAILABLE;
     mode->Width = static_cast<UINT>(dm.w);
@@ -160,32 +166,25 @@ HRESULT Direct3D8::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow,
 }
 
 HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& params) {
-    m_pWindow = platform::SdlWindowOf(window);
-    if (!m_pWindow) return D3DERR_INVALIDCALL;
+    // Direct3D's hardware device is an OpenGL 3.3 core context here; where the
+    // driver cannot give one, the device is not available.
+    const bool debug = GlDebugRequested();
+    const HRESULT created = GlSurface::Create(window, debug, m_pSurface);
+    if (FAILED(created)) return created;
     m_hWindow = window;
-    platform::RetainSdlWindow(window);
     m_bSoftwareVertexProcessing = (behaviorFlags & D3DCREATE_SOFTWARE_VERTEXPROCESSING) ? TRUE : FALSE;
     m_Params = params;
+    m_bFollowWindow = false;
     if (m_Params.Windowed && (m_Params.BackBufferWidth == 0 || m_Params.BackBufferHeight == 0)) {
         int w = 0, h = 0;
-        SDL_GetWindowSize(m_pWindow, &w, &h);
+        m_pSurface->WindowSize(w, h);
         m_Params.BackBufferWidth = static_cast<UINT>(w);
         m_Params.BackBufferHeight = static_cast<UINT>(h);
+        m_bFollowWindow = m_pSurface->IsResizable();
     }
     if (m_Params.Windowed && m_Params.BackBufferFormat == D3DFMT_UNKNOWN)
         m_Params.BackBufferFormat = D3DFMT_X8R8G8B8;
 
-    // Direct3D's hardware device is an OpenGL 3.3 core context here; where the
-    // driver cannot give one, the device is not available.
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    const bool debug = GlDebugRequested();
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, debug ? SDL_GL_CONTEXT_DEBUG_FLAG : 0);
-    SDL_GLContext context = SDL_GL_CreateContext(m_pWindow);
-    if (!context) return D3DERR_NOTAVAILABLE;
-    m_pContext = context;
-    if (SDL_GL_MakeCurrent(m_pWindow, context) != 0 || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
     if (debug) {
         if (epoxy_gl_version() >= 43 || epoxy_has_gl_extension("GL_KHR_debug")) {
             glEnable(GL_DEBUG_OUTPUT);
@@ -199,7 +198,9 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
 
     // Direct3D 8 windowed presentation does not wait for the retrace; full
     // screen with the default interval waits for it.
-    SDL_GL_SetSwapInterval(m_Params.Windowed ? 0 : 1);
+    const bool waitForRetrace =
+        !m_Params.Windowed || m_Params.FullScreen_PresentationInterval == D3DPRESENT_INTERVAL_ONE;
+    m_pSurface->SetSwapInterval(waitForRetrace ? 1 : 0);
 
     m_Caps = DeviceCapabilities();
     if (m_bSoftwareVertexProcessing) m_Caps.VertexShaderVersion = 0;
@@ -219,8 +220,8 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
 }
 
 Direct3DDevice8::~Direct3DDevice8() {
-    if (m_pContext) {
-        SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
+    if (m_pSurface) {
+        m_pSurface->MakeCurrent();
         ReleaseBindings();
         for (auto& [key, program] : m_Programs)
             if (program) glDeleteProgram(program->glProgram);
@@ -234,9 +235,8 @@ Direct3DDevice8::~Direct3DDevice8() {
         DestroySoftwareVertexObjects();
         if (m_glVertexArray) glDeleteVertexArrays(1, &m_glVertexArray);
         DestroyBackBuffer();
-        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(m_pContext));
+        m_pSurface.reset();
     }
-    if (m_hWindow) platform::ReleaseSdlWindow(m_hWindow);
 }
 
 HRESULT Direct3DDevice8::CreateBackBuffer() {
@@ -260,6 +260,27 @@ HRESULT Direct3DDevice8::CreateBackBuffer() {
     }
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return D3DERR_OUTOFVIDEOMEMORY;
     return D3D_OK;
+}
+
+// A window that changed its size gets a back buffer of its new size; the
+// viewport, when it covered the whole back buffer, covers the new one.
+void Direct3DDevice8::FollowWindowSize(int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    const UINT w = std::min(static_cast<UINT>(width), 16384u), h = std::min(static_cast<UINT>(height), 16384u);
+    if (w == m_nBackWidth && h == m_nBackHeight) return;
+    const bool wholeViewport = m_Viewport.X == 0 && m_Viewport.Y == 0 && m_Viewport.Width == m_nBackWidth &&
+                               m_Viewport.Height == m_nBackHeight;
+    DestroyBackBuffer();
+    m_Params.BackBufferWidth = w;
+    m_Params.BackBufferHeight = h;
+    if (FAILED(CreateBackBuffer())) {
+        m_bLost = true;
+        m_bLostResettable = true;
+        return;
+    }
+    if (wholeViewport || std::uint64_t{m_Viewport.X} + m_Viewport.Width > w ||
+        std::uint64_t{m_Viewport.Y} + m_Viewport.Height > h)
+        m_Viewport = D3DVIEWPORT8{0, 0, w, h, m_Viewport.MinZ, m_Viewport.MaxZ};
 }
 
 void Direct3DDevice8::DestroyBackBuffer() {
@@ -417,20 +438,20 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
     if (destRect && (destRect->right <= destRect->left || destRect->bottom <= destRect->top))
         return D3DERR_INVALIDCALL;
     // A full-screen device loses the display while its window is minimised.
-    if (!m_Params.Windowed && (SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED) && !m_bLost) {
+    if (!m_Params.Windowed && m_pSurface->IsMinimized() && !m_bLost) {
         m_bLost = true;
         m_bLostResettable = false;
     }
     if (m_bLost) return D3DERR_DEVICELOST;
 
     int drawW = 0, drawH = 0;
-    SDL_GL_GetDrawableSize(m_pWindow, &drawW, &drawH);
+    m_pSurface->DrawableSize(drawW, drawH);
     // The destination in drawable pixels, rows counted from the bottom.
     GLint x0 = 0, y0 = 0, x1 = drawW, y1 = drawH;
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     if (destRect) {
         int winW = 0, winH = 0;
-        SDL_GetWindowSize(m_pWindow, &winW, &winH);
+        m_pSurface->WindowSize(winW, winH);
         const double sx = winW > 0 ? static_cast<double>(drawW) / winW : 1.0;
         const double sy = winH > 0 ? static_cast<double>(drawH) / winH : 1.0;
         x0 = static_cast<GLint>(std::lround(destRect->left * sx));
@@ -450,15 +471,16 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
     const bool sameSize = x1 - x0 == static_cast<GLint>(m_nBackWidth) && y1 - y0 == static_cast<GLint>(m_nBackHeight);
     glBlitFramebuffer(0, 0, static_cast<GLint>(m_nBackWidth), static_cast<GLint>(m_nBackHeight), x0, y0, x1, y1,
                       GL_COLOR_BUFFER_BIT, sameSize ? GL_NEAREST : GL_LINEAR);
-    SDL_GL_SwapWindow(m_pWindow);
+    m_pSurface->Swap();
     glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
     ++m_nPresents;
+    if (m_bFollowWindow) FollowWindowSize(drawW, drawH);
     return D3D_OK;
 }
 
 HRESULT Direct3DDevice8::TestCooperativeLevel() {
     if (!m_bLost) return D3D_OK;
-    if (!m_Params.Windowed && !m_bLostResettable && !(SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED))
+    if (!m_Params.Windowed && !m_bLostResettable && !m_pSurface->IsMinimized())
         m_bLostResettable = true;  // the window is back: a reset can succeed now
     return m_bLostResettable ? D3DERR_DEVICENOTRESET : D3DERR_DEVICELOST;
 }
@@ -467,9 +489,10 @@ HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
     if (!params) return D3DERR_INVALIDCALL;
     if (m_bLost && !m_bLostResettable) return D3DERR_DEVICELOST;
     D3DPRESENT_PARAMETERS next = *params;
-    if (next.Windowed && (next.BackBufferWidth == 0 || next.BackBufferHeight == 0)) {
+    const bool followWindow = next.Windowed && (next.BackBufferWidth == 0 || next.BackBufferHeight == 0);
+    if (followWindow) {
         int w = 0, h = 0;
-        SDL_GetWindowSize(m_pWindow, &w, &h);
+        m_pSurface->WindowSize(w, h);
         next.BackBufferWidth = static_cast<UINT>(w);
         next.BackBufferHeight = static_cast<UINT>(h);
     }
@@ -483,9 +506,10 @@ HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
         m_bLostResettable = true;
         return D3DERR_INVALIDCALL;
     }
-    SDL_GL_MakeCurrent(m_pWindow, static_cast<SDL_GLContext>(m_pContext));
+    m_pSurface->MakeCurrent();
     DestroyBackBuffer();
     m_Params = next;
+    m_bFollowWindow = followWindow && m_pSurface->IsResizable();
     const HRESULT hr = CreateBackBuffer();
     if (FAILED(hr)) {
         // Without a back buffer the device cannot present: it stays lost

@@ -9,7 +9,11 @@
 // parameters ask for, with a 16-bit depth buffer; Present stretches it over the
 // whole window, or into the destination rectangle when one is given, and
 // swaps. A windowed device with a 0 x 0 back buffer takes the window's client
-// size, as Direct3D does.
+// size, as Direct3D does; when the window can be resized (a window with a
+// sizing border, or a window another program owns) the back buffer follows
+// the window's size from one frame to the next, keeping every state.
+// Presentation waits for the display's retrace full screen, and in a window
+// when FullScreen_PresentationInterval asks for D3DPRESENT_INTERVAL_ONE.
 //
 // With D3DRS_SOFTWAREVERTEXPROCESSING on (the start state of a device created
 // with D3DCREATE_SOFTWARE_VERTEXPROCESSING), a draw with a vertex program runs
@@ -34,7 +38,7 @@
 #include "gfx/PipelineGlsl.h"
 #include "platform/Win32Types.h"
 
-struct SDL_Window;
+class GlSurface;
 
 // Intrusive reference count for the device's objects.
 template <class T>
@@ -209,6 +213,7 @@ private:
 
     HRESULT Create(HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& params);
     HRESULT CreateBackBuffer();
+    void FollowWindowSize(int width, int height);
     void DestroyBackBuffer();
     void SetDefaultStates();
     void ReleaseBindings();
@@ -233,8 +238,8 @@ private:
     VertexShaderObject* ShaderFromHandle(DWORD handle);
 
     HWND m_hWindow = nullptr;
-    SDL_Window* m_pWindow = nullptr;
-    void* m_pContext = nullptr;  // SDL_GLContext
+    std::unique_ptr<GlSurface> m_pSurface;  // the context and its window
+    bool m_bFollowWindow = false;          // the back buffer takes the window's size every frame
     D3DPRESENT_PARAMETERS m_Params{};
     D3DCAPS8 m_Caps{};
     BOOL m_bSoftwareVertexProcessing = FALSE;

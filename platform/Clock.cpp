@@ -112,6 +112,12 @@ void ClockFrameStep() {
     if (step != 0) AdvanceFakeClock(step);
 }
 
+void PauseMicroseconds(unsigned long microseconds) {
+    timespec pause{static_cast<time_t>(microseconds / 1'000'000),
+                   static_cast<long>(microseconds % 1'000'000) * static_cast<long>(kNsPerUs)};
+    nanosleep(&pause, nullptr);  // a signal ends it early (EINTR), and the caller moves on
+}
+
 void SetPerformanceCounterAvailableForTesting(bool available) {
     g_counterAvailable.store(available, std::memory_order_relaxed);
 }

@@ -45,6 +45,10 @@ bool InitClockFromEnvironment();
 // by its step; does nothing otherwise.
 void ClockFrameStep();
 
+// Sleeps for `microseconds` of real time, whichever clock is in use; returns
+// early when a signal arrives, so that a signal's handler is acted on at once.
+void PauseMicroseconds(unsigned long microseconds);
+
 // Makes QueryPerformanceCounter / QueryPerformanceFrequency report failure, as
 // on a machine without the counter. Also works with the fake clock.
 void SetPerformanceCounterAvailableForTesting(bool available);

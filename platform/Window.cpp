@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "platform/Icon.h"
 #include "platform/Process.h"
+#include "platform/X11Host.h"
 
 struct HWND__ {
     SDL_Window* sdl = nullptr;
@@ -20,6 +22,9 @@ struct HWND__ {
     DWORD exStyle = 0;
     bool alive = false;
     int sdlRefs = 0;  // the window's own reference and the device's
+    bool foreign = false;
+    bool closePosted = false;  // a foreign window that vanished has been told to close
+    platform::ForeignWindow host;
 };
 
 namespace {
@@ -140,6 +145,30 @@ void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Queue().Push(MSG{hwnd, message, wParam, lParam, NowMs(), ScreenCursor()});
 }
 
+bool AnyForeignWindow() {
+    for (const auto& w : Windows())
+        if (w->alive && w->foreign) return true;
+    return false;
+}
+
+// Reads the size of every foreign window again; one that is gone is told to
+// close, once.
+void PumpForeignWindows() {
+    if (!platform::x11::Display()) return;
+    for (const auto& w : Windows()) {
+        if (!w->alive || !w->foreign || w->closePosted) continue;
+        platform::x11::WindowAttributes attributes;
+        if (platform::x11::ReadWindow(w->host.window, attributes)) {
+            w->host.width = attributes.width;
+            w->host.height = attributes.height;
+        } else {
+            w->closePosted = true;
+            Post(w.get(), WM_CLOSE, 0, 0);
+        }
+    }
+    platform::x11::DrainEvents();
+}
+
 UINT ButtonMessage(Uint8 button, bool down) {
     switch (button) {
         case SDL_BUTTON_LEFT: return down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
@@ -197,6 +226,7 @@ void CloseOnStopRequest() {
 
 void PumpSystemEvents() {
     CloseOnStopRequest();
+    PumpForeignWindows();
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
     SDL_Event e;
     while (SDL_PollEvent(&e)) Translate(e);
@@ -224,6 +254,66 @@ void SetIcon(SDL_Window* window, HICON icon) {
 namespace platform {
 
 SDL_Window* SdlWindowOf(HWND hwnd) { return IsWindow(hwnd) ? hwnd->sdl : nullptr; }
+
+bool IsResizable(HWND hwnd) { return IsWindow(hwnd) && (hwnd->foreign || (hwnd->style & WS_THICKFRAME) != 0); }
+
+HWND AttachForeignWindow(const char* className, unsigned long window, std::string& error) {
+    const WindowClass* cls = FindClass(className);
+    if (!cls) {
+        error = "no window class";
+        return nullptr;
+    }
+    if (!x11::OpenDisplay(error)) return nullptr;
+    x11::WindowAttributes attributes;
+    if (!x11::ReadWindow(window, attributes)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "there is no window 0x%lx", window);
+        error = text;
+        return nullptr;
+    }
+    x11::ExpectErrorsAbout(window);
+
+    auto made = std::make_unique<HWND__>();
+    made->proc = cls->wc.lpfnWndProc;
+    made->alive = true;
+    made->foreign = true;
+    made->host = ForeignWindow{x11::Display(), window, attributes.screen, attributes.visualId, attributes.width,
+                               attributes.height};
+    HWND hwnd = made.get();
+    Windows().push_back(std::move(made));
+    if (hwnd->proc(hwnd, WM_CREATE, 0, 0) == -1) {
+        DestroyWindow(hwnd);
+        error = "the window procedure refused the window";
+        return nullptr;
+    }
+    return hwnd;
+}
+
+const ForeignWindow* ForeignWindowOf(HWND hwnd) { return IsWindow(hwnd) && hwnd->foreign ? &hwnd->host : nullptr; }
+
+unsigned long HackRootWindow(std::string& error) {
+    if (!x11::OpenDisplay(error)) return 0;
+    if (const char* named = std::getenv("XSCREENSAVER_WINDOW"); named && *named) {
+        char* end = nullptr;
+        const unsigned long window = std::strtoul(named, &end, 0);
+        if (end && *end == '\0' && window != 0) return window;
+    }
+    return x11::RootOfDefaultScreen();
+}
+
+bool HostDisplaySize(int* width, int* height) {
+    int w = 0, h = 0;
+    if (!x11::DefaultScreenSize(w, h)) return false;
+    if (width) *width = w;
+    if (height) *height = h;
+    return true;
+}
+
+void PrepareHostedRun() {
+    // Unless told otherwise, SDL's video start asks the desktop to hold the
+    // screen saver off, and XScreenSaver answers that by deactivating.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+}
 
 void RetainSdlWindow(HWND hwnd) {
     if (hwnd && hwnd->sdl) ++hwnd->sdlRefs;
@@ -297,6 +387,7 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
             flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
     }
     if (exStyle & WS_EX_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+    if (style & WS_THICKFRAME) flags |= SDL_WINDOW_RESIZABLE;
 
     SDL_GL_ResetAttributes();
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
@@ -340,13 +431,14 @@ BOOL DestroyWindow(HWND hwnd) {
     if (!IsWindow(hwnd)) return FALSE;
     hwnd->proc(hwnd, WM_DESTROY, 0, 0);
     hwnd->alive = false;
+    if (hwnd->foreign) return TRUE;  // the window is its owner's: only the handle goes
     SDL_HideWindow(hwnd->sdl);
     platform::ReleaseSdlWindow(hwnd);
     return TRUE;
 }
 
 BOOL ShowWindow(HWND hwnd, int command) {
-    if (!IsWindow(hwnd)) return FALSE;
+    if (!IsWindow(hwnd) || hwnd->foreign) return FALSE;
     const bool wasVisible = (SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_SHOWN) != 0;
     if (command == SW_HIDE) {
         SDL_HideWindow(hwnd->sdl);
@@ -359,8 +451,8 @@ BOOL ShowWindow(HWND hwnd, int command) {
 
 BOOL GetClientRect(HWND hwnd, RECT* rect) {
     if (!IsWindow(hwnd) || !rect) return FALSE;
-    int w = 0, h = 0;
-    SDL_GetWindowSize(hwnd->sdl, &w, &h);
+    int w = hwnd->host.width, h = hwnd->host.height;
+    if (!hwnd->foreign) SDL_GetWindowSize(hwnd->sdl, &w, &h);
     *rect = RECT{0, 0, w, h};
     return TRUE;
 }
@@ -409,9 +501,14 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     if (!msg) return -1;
     for (;;) {
         if (PeekMessageA(msg, hwnd, filterMin, filterMax, PM_REMOVE)) return msg->message == WM_QUIT ? FALSE : TRUE;
-        if (!SDL_WasInit(SDL_INIT_VIDEO)) return -1;  // nothing could ever arrive
-        SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, 100)) Translate(e);
+        if (SDL_WasInit(SDL_INIT_VIDEO)) {
+            SDL_Event e;
+            if (SDL_WaitEventTimeout(&e, 100)) Translate(e);
+        } else if (AnyForeignWindow()) {
+            SDL_Delay(100);  // the next pump looks at the foreign windows again
+        } else {
+            return -1;  // nothing could ever arrive
+        }
     }
 }
 

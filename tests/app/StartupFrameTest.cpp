@@ -25,6 +25,8 @@
 #include "app/ErrLog.h"
 #include "app/Frame.h"
 #include "app/FrameTimer.h"
+#include "app/Hack.h"
+#include "app/Options.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "flock/Boids.h"
@@ -38,6 +40,8 @@
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
 #include "tests/support/PrivateFolders.h"
+
+#include <SDL.h>
 
 namespace fs = std::filesystem;
 
@@ -127,6 +131,8 @@ protected:
             if (IsWindow(hwnd)) DestroyWindow(hwnd);
         g_bWindowed = 0;
         g_Settings = Settings{};
+        g_Options = CommandLineOptions{};
+        SetFrameRateFontHeight(0);
         g_ErrLog.ClearForTesting();
         platform::ResetWindowingForTesting();
         platform::ClearKeyStatesForTesting();
@@ -496,10 +502,76 @@ TEST_F(Shutdown, LoadedSettingsAreWrittenBackAndEverythingReleased) {
     Terminate();
 }
 
+TEST_F(Shutdown, OptionsChangeOneRunButNeverTheStore) {
+    WriteHive("\"intBrdNumCur\"=dword:00000031\n\"intChkCol\"=dword:00000001\n");
+    g_Options = ParseCommandLine(std::vector<const char*>{"/w", "--birds", "7", "--no-blue-sky"});
+    Start();
+    EXPECT_EQ(g_Settings.intBrdNumCur, 7);
+    EXPECT_EQ(g_dwClearColor, kBlack);
+    g_Settings.intPtlSizCur = 42;  // not an option: stored as before
+    Terminate();
+    const std::string hive = ReadFile(HiveFile());
+    EXPECT_NE(hive.find("\"intBrdNumCur\"=dword:00000031"), std::string::npos) << hive;
+    EXPECT_NE(hive.find("\"intChkCol\"=dword:00000001"), std::string::npos) << hive;
+    EXPECT_NE(hive.find("\"intPtlSizCur\"=dword:0000002a"), std::string::npos) << hive;
+}
+
+TEST_F(Shutdown, AHackNeitherReadsNorWritesTheStore) {
+    WriteHive("\"intBrdNumCur\"=dword:00000031\n\"intChkCol\"=dword:00000001\n");
+    const std::string before = ReadFile(HiveFile());
+    g_Options = ParseCommandLine(std::vector<const char*>{"--window", "--particle-size", "12"});
+    Start();
+    EXPECT_EQ(g_Settings.intBrdNumCur, 20);
+    EXPECT_EQ(g_Settings.intChkCol, 0);
+    EXPECT_EQ(g_Settings.intChkFPS, 0);  // a hack shows the rate only when asked
+    EXPECT_EQ(g_Settings.intPtlSizCur, 12);
+    Terminate();
+    EXPECT_EQ(ReadFile(HiveFile()), before);
+
+    Restart();
+    fs::remove(HiveFile());
+    Start();
+    Terminate();
+    EXPECT_FALSE(fs::exists(HiveFile()));
+}
+
 // ---------------------------------------------------------------------------
 // Frame
 
 using Frame = StartupFixture;
+
+TEST_F(Frame, AHackTakesItsWindowsSizeAndShapeFromFrameToFrame) {
+    g_Options = ParseCommandLine(std::vector<const char*>{"--window", "--fps"});
+    HWND hwnd = CreateWindowExA(0, kTestClass, "test", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    m_windows.push_back(hwnd);
+    ASSERT_EQ(Initiate(hwnd), 1) << g_ErrLog.Text();
+    g_pd3dDevice->SetRenderState(D3DRS_AMBIENT, 0xFF102030);
+
+    // A 16:9 preview pane.
+    SDL_SetWindowSize(platform::SdlWindowOf(hwnd), 565, 317);
+    for (int frame = 0; frame < 2; ++frame) {
+        FollowHostWindow(hwnd);
+        Tick(hwnd);
+    }
+    EXPECT_EQ(g_pd3dDevice->BackBufferWidth(), 565u);
+    EXPECT_EQ(g_pd3dDevice->BackBufferHeight(), 317u);
+    EXPECT_EQ(g_dwScreenHeight, 317u);
+    EXPECT_EQ(RenderState(D3DRS_AMBIENT), 0xFF102030u);  // the device keeps its states
+    D3DMATRIX proj{};
+    ASSERT_EQ(g_pd3dDevice->GetTransform(D3DTS_PROJECTION, &proj), D3D_OK);
+    EXPECT_NEAR(proj.m[1][1] / proj.m[0][0], 565.0f / 317.0f, 1e-3f);
+    ASSERT_NE(DescribeFont(g_hFont), nullptr);
+    EXPECT_EQ(DescribeFont(g_hFont)->height, 10);
+
+    // The remade font draws: light rate text in the top-left corner.
+    const auto pixels = Pixels();
+    int lit = 0;
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 60; ++x) lit += Blue(Pixel(pixels, x, y)) > 0x80 ? 1 : 0;
+    EXPECT_GT(lit, 10);
+}
 
 TEST_F(Frame, TimeStepIsCappedAtThirtyMilliseconds) {
     HWND hwnd = Start();

@@ -74,6 +74,8 @@ running() { kill -0 "$1" 2>/dev/null; }
 # follows; the screen goes with the test.
 use_screen() {
   local number="$WORK/display-$1"
+  # -noreset: a server that resets when its last client leaves drops a
+  # client connecting at that moment.
   Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$number" 2>/dev/null &
   PIDS+=($!)
   for _ in $(seq 100); do
