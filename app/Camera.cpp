@@ -62,6 +62,11 @@ D3DXMATRIX Camera::GetView() {
     return m_matView;
 }
 
+CameraView Camera::GetCameraView() {
+    D3DXMatrixInverse(&m_matView, nullptr, &m_matWorld);
+    return CameraView{m_matWorld, m_matView, m_matProj, m_Frustum};
+}
+
 D3DXVECTOR3 Camera::GetSortVector() {
     D3DXMatrixInverse(&m_matView, nullptr, &m_matWorld);
     return D3DXVECTOR3(m_matView.m[2][0], m_matView.m[2][1], m_matView.m[2][2]);

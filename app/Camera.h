@@ -11,20 +11,10 @@
 // on its own. Fog::Apply needs a device.
 #pragma once
 
-#include "app/Frame.h"
+#include "app/FrameState.h"
+#include "app/ViewFrustum.h"
 #include "gfx/D3DXMath.h"
 #include "gfx/Device.h"
-
-// The view volume in world space. Corner i is the image of the clip-space
-// point with x = -1/+1 by bit 0, y = -1/+1 by bit 1 and depth 0/1 by bit 2,
-// so corners 0 to 3 lie on the near plane and 4 to 7 on the far plane.
-// The planes are near, far, left, right, top, bottom; their normals point into
-// the volume, so a visible point has a non-negative D3DXPlaneDotCoord with all
-// six.
-struct ViewFrustum {
-    D3DXVECTOR3 vecFrustum[8];
-    D3DXPLANE planeFrustum[6];
-};
 
 class Camera {
 public:
@@ -47,6 +37,8 @@ public:
     // The world matrix without its translation.
     D3DXMATRIX GetBillboardMatrix();
     const ViewFrustum& GetFrustum() const { return m_Frustum; }
+    // World, view (recomputed), projection and frustum, for the scene's draws.
+    CameraView GetCameraView();
 
     // A move along the camera's own axes: world = translation x world.
     void Move(float dx, float dy, float dz);

@@ -19,9 +19,6 @@
 #include "scenery/Ferguson.h"
 #include "scenery/ParticleTrailPC.h"
 
-float g_fElapsedTime = 0.0f;
-KeyState g_Keys{};
-
 namespace {
 
 // Frame-rate state: frames since the last update, its time and the rate.
@@ -121,6 +118,7 @@ void Render() {
     if (FAILED(d->BeginScene())) return;
 
     g_Camera.UpdateFrustum();
+    const CameraView camera = g_Camera.GetCameraView();
 
     // Pass 1, opaque, untextured colour: the flock.
     d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
@@ -129,7 +127,7 @@ void Render() {
     d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
     d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    g_Boids.Render(d, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+    g_Boids.Render(d, camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
     DrawSortedPass(d);
 
     // Textured colour again, the stages as start-up left them.
@@ -156,7 +154,7 @@ void Render() {
 
     // The whale, still blended. What it queues (the static whale) is drawn
     // by the next frame's first pass.
-    if (g_Settings.intMode == 1) g_GoalUser.Render(d, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+    if (g_Settings.intMode == 1) g_GoalUser.Render(d, camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
 
     g_ParticleTrailPC.Render(d, g_Camera.GetBillboardMatrix());

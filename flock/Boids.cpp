@@ -5,7 +5,7 @@
 #include <new>
 
 #include "app/ErrLog.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "platform/Clock.h"
 #include "platform/Random.h"
 #include "render/ZSortRender.h"
@@ -367,12 +367,13 @@ void Boids::Move(Bird& b, float dt) {
     b.vVel = b.vPos - old;
 }
 
-void Boids::RenderStatic(Bird& b, Direct3DDevice8* device, Camera& camera, ZSortRender& zsort) {
+void Boids::RenderStatic(Bird& b, Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort) {
     b.Scale(kBirdScale);
-    b.Render(device, camera.GetWorld(), camera.GetFrustum(), zsort);
+    b.Render(device, camera.world, camera.frustum, zsort);
 }
 
-HRESULT Boids::Render(Direct3DDevice8* device, Camera& camera, ZSortRender& zsort, D3DXVECTOR4 light, float fogEnd) {
+HRESULT Boids::Render(Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort, D3DXVECTOR4 light,
+                      float fogEnd) {
     if (!m_pBoids) return S_OK;
 
     // The drawing scale goes on a bird's matrix only for the draw: the matrix
@@ -391,13 +392,13 @@ HRESULT Boids::Render(Direct3DDevice8* device, Camera& camera, ZSortRender& zsor
     m_pSkinnedSkm[0].FrameMove(1, 1, 0);
     m_pSkinnedSkm[1].FrameMove(1, 1, 0);
     SkinRenderParams params{};
-    params.view = camera.GetView();
-    params.projection = camera.GetProjection();
+    params.view = camera.view;
+    params.projection = camera.projection;
     params.light = light;
     params.fogEnd = fogEnd;
     for (int i = 0; i < m_nBoidNum; ++i) {
         Bird& b = m_pBoids[i];
-        if (b.IsVisible(camera.GetFrustum()) != 1) continue;
+        if (b.IsVisible(camera.frustum) != 1) continue;
         const D3DXMATRIX moved = b.World();
         b.Scale(kBirdScale);
         params.world = b.World();

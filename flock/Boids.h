@@ -12,8 +12,8 @@
 // whose wing beat every bird of a group shares.
 #pragma once
 
-#include "app/Camera.h"
 #include "app/Settings.h"
+#include "app/ViewFrustum.h"
 #include "gfx/D3DXMath.h"
 #include "gfx/Device.h"
 #include "model/MeshModel.h"
@@ -66,7 +66,8 @@ public:
     HRESULT RestoreDeviceObjects();
     HRESULT FrameMove(const D3DXVECTOR3& goal, ParticleTrailPC& trails);
     D3DXVECTOR3 GetCenter() const;
-    HRESULT Render(Direct3DDevice8* device, Camera& camera, ZSortRender& zsort, D3DXVECTOR4 light, float fogEnd);
+    HRESULT Render(Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort, D3DXVECTOR4 light,
+                   float fogEnd);
     HRESULT InvalidateDeviceObjects();
     HRESULT DeleteDeviceObjects();
 
@@ -94,7 +95,7 @@ private:
     void SteeringStep(Bird& bird, float dt);
     void LoopStep(Bird& bird, float dt);
     static void Move(Bird& bird, float dt);
-    static void RenderStatic(Bird& bird, Direct3DDevice8* device, Camera& camera, ZSortRender& zsort);
+    static void RenderStatic(Bird& bird, Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort);
 
     int m_nBoidNum;
     Bird* m_pBoids;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "platform/Clock.h"
 #include "platform/Random.h"
 

@@ -118,7 +118,7 @@ D3DXVECTOR3 GoalUser::GetPosition() {
     return position;
 }
 
-HRESULT GoalUser::Render(Direct3DDevice8* device, Camera& camera, ZSortRender& zsort, D3DXVECTOR4 light,
+HRESULT GoalUser::Render(Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort, D3DXVECTOR4 light,
                          float fogEnd) {
     if (!m_pDammyObj) return S_OK;
 
@@ -130,7 +130,7 @@ HRESULT GoalUser::Render(Direct3DDevice8* device, Camera& camera, ZSortRender& z
         m_pDammyObj->Scale(kScale);
         // The camera's world matrix: the material set follows the whale's
         // distance from the eye.
-        m_pDammyObj->Render(device, camera.GetWorld(), camera.GetFrustum(), zsort);
+        m_pDammyObj->Render(device, camera.world, camera.frustum, zsort);
         m_pDammyObj->SetMatrix(&moved.m[0][0]);
         return S_OK;
     }
@@ -139,8 +139,8 @@ HRESULT GoalUser::Render(Direct3DDevice8* device, Camera& camera, ZSortRender& z
     m_pDammyObj->Scale(kScale);
     SkinRenderParams params{};
     params.world = m_pDammyObj->World();
-    params.view = camera.GetView();
-    params.projection = camera.GetProjection();
+    params.view = camera.view;
+    params.projection = camera.projection;
     params.light = light;
     params.fogEnd = fogEnd;
     m_pDammyObj->SetMatrix(&moved.m[0][0]);

@@ -8,9 +8,9 @@
 // skinned, animated whale.
 #pragma once
 
-#include "app/Camera.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "app/Settings.h"
+#include "app/ViewFrustum.h"
 #include "gfx/D3DXMath.h"
 #include "gfx/Device.h"
 #include "model/MeshModel.h"
@@ -44,7 +44,8 @@ public:
     D3DXVECTOR3 GetPosition();
     // Queues the static whale into zsort, or draws the skinned whale at once;
     // returns the skinned draw's result, S_OK otherwise.
-    HRESULT Render(Direct3DDevice8* device, Camera& camera, ZSortRender& zsort, D3DXVECTOR4 light, float fogEnd);
+    HRESULT Render(Direct3DDevice8* device, const CameraView& camera, ZSortRender& zsort, D3DXVECTOR4 light,
+                   float fogEnd);
     HRESULT InvalidateDeviceObjects();
     HRESULT DeleteDeviceObjects();
 

@@ -6,7 +6,7 @@
 #include "app/ErrLog.h"
 #include "gfx/VertexFormat.h"
 #include "render/ZSortRender.h"
-#include "scenery/TextureCache.h"
+#include "model/TextureCache.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "app/Camera.h"
+#include "app/ViewFrustum.h"
 #include "gfx/D3DXMath.h"
 #include "gfx/D3DXMesh.h"
 #include "gfx/VertexProgramAsm.h"

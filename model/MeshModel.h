@@ -4,7 +4,7 @@
 // own; ModelObjects place it.
 #pragma once
 
-#include "app/Camera.h"
+#include "app/ViewFrustum.h"
 #include "gfx/Device.h"
 #include "gfx/XFile.h"
 #include "model/DammyMesh.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/ErrLog.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "gfx/D3DXTexture.h"
 #include "gfx/VertexFormat.h"
 

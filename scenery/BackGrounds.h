@@ -2,8 +2,8 @@
 // very large earth far below, switched together by the background setting.
 #pragma once
 
-#include "app/Camera.h"
 #include "app/Settings.h"
+#include "app/ViewFrustum.h"
 #include "gfx/Device.h"
 #include "model/MeshModel.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "app/ErrLog.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "gfx/D3DXTexture.h"
 #include "platform/Random.h"
 

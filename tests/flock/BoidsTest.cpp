@@ -366,7 +366,7 @@ protected:
     int Draw(const char* dumpName) {
         return testing_support::LitPixels(testing_support::DrawOpaquePass(
             [&] {
-                m_flock.Render(g_pd3dDevice, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+                m_flock.Render(g_pd3dDevice, g_Camera.GetCameraView(), g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
                 m_queued = g_ZSortRender.Count();
             },
             dumpName));
@@ -386,7 +386,7 @@ TEST_F(FlockPicture, StaticBirdsQueueIntoTheSortedRendererAtThreeTimesTheirSize)
     EXPECT_LE(m_queued, 12u * m_flock.DammyModel()->DisplayCount());
     EXPECT_GT(lit, 300);
     // Drawing again without a move queues the same matrices: the scale is not kept.
-    m_flock.Render(g_pd3dDevice, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+    m_flock.Render(g_pd3dDevice, g_Camera.GetCameraView(), g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
     ASSERT_GT(g_ZSortRender.Count(), 0u);
     const D3DXMATRIX& w = g_ZSortRender.Entry(0).matWorld;
     EXPECT_NEAR(std::sqrt(w.m[0][0] * w.m[0][0] + w.m[0][1] * w.m[0][1] + w.m[0][2] * w.m[0][2]), 3.0f, 1e-4f);

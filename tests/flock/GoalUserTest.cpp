@@ -215,7 +215,7 @@ protected:
     int Draw(const char* dumpName) {
         return testing_support::LitPixels(testing_support::DrawOpaquePass(
             [&] {
-                m_result = m_whale.Render(g_pd3dDevice, g_Camera, g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
+                m_result = m_whale.Render(g_pd3dDevice, g_Camera.GetCameraView(), g_ZSortRender, g_vLightDir, g_Fog.GetEnd());
                 m_queued = g_ZSortRender.Count();
                 if (m_queued > 0) m_scale = RowLength(g_ZSortRender.Entry(0).matWorld, 0);
             },

@@ -18,7 +18,7 @@
 #include "tests/support/TestResources.h"
 #include "platform/Window.h"
 #include "render/ZSortRender.h"
-#include "scenery/TextureCache.h"
+#include "model/TextureCache.h"
 
 namespace {
 

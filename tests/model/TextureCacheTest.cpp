@@ -8,7 +8,7 @@
 #include "app/ErrLog.h"
 #include "gfx/Device.h"
 #include "platform/Window.h"
-#include "scenery/TextureCache.h"
+#include "model/TextureCache.h"
 
 namespace {
 

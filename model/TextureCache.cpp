@@ -1,4 +1,4 @@
-#include "scenery/TextureCache.h"
+#include "model/TextureCache.h"
 
 #include <cstdio>
 #include <cstring>
