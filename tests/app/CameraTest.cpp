@@ -270,7 +270,7 @@ protected:
     void SetUp() override {
         CameraTest::SetUp();
         const HRESULT hr = m_device.Create(D3DCREATE_SOFTWARE_VERTEXPROCESSING);
-        if (hr == testing_support::TestDevice::kNoDisplay) GTEST_SKIP() << "no display";
+        if (testing_support::TestDevice::NothingToDrawOn(hr)) return testing_support::MissingDisplay("no display");
         ASSERT_EQ(hr, D3D_OK);
         m_pDevice = m_device.Device();
     }

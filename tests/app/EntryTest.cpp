@@ -22,6 +22,7 @@
 #include "platform/Mutex.h"
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
+#include "tests/support/Display.h"
 #include "tests/support/PrivateFolders.h"
 
 namespace fs = std::filesystem;
@@ -198,7 +199,7 @@ TEST_F(CommandLine, SettingsLetterAndEmptyLineGoToTheDialog) {
 }
 
 TEST_F(CommandLine, SaverLettersRunFullScreen) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     for (const char* line : {"/s", " s", "_S", "S", "/ _s:99"}) {
         SCOPED_TRACE(line);
         PostQuitMessage(7);
@@ -228,7 +229,7 @@ TEST_F(CommandLine, SaverLettersRunFullScreen) {
 }
 
 TEST_F(CommandLine, WindowLetterRunsInA640By480Window) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     for (const char* line : {"/w", "W", " _w"}) {
         SCOPED_TRACE(line);
         g_bWindowed = 0;
@@ -259,7 +260,7 @@ TEST_F(CommandLine, WindowLetterRunsInA640By480Window) {
 using SaverRun = EntryFixture;
 
 TEST_F(SaverRun, EscapeEndsAFullScreenRunCleanly) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     WriteHive("\"intBrdNumCur\"=dword:00000021\n");
     platform::SetKeyStateForTesting(VK_ESCAPE, true);
     ::alarm(kRunTimeLimitSeconds);  // a loop that never ends fails instead of hanging
@@ -287,7 +288,7 @@ TEST_F(SaverRun, EscapeEndsAFullScreenRunCleanly) {
 }
 
 TEST_F(SaverRun, EscapeEndsAWindowedRunToo) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     platform::SetKeyStateForTesting(VK_ESCAPE, true);
     ::alarm(kRunTimeLimitSeconds);
     EXPECT_EQ(WinMain(nullptr, nullptr, "/w", 1), 0);
@@ -299,7 +300,7 @@ TEST_F(SaverRun, EscapeEndsAWindowedRunToo) {
 }
 
 TEST_F(SaverRun, SecondInstanceExitsAtOnce) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     WriteHive("\"intMode\"=dword:00000001\n");
     const std::string before = ReadHive();
 
@@ -322,7 +323,7 @@ TEST_F(SaverRun, SecondInstanceExitsAtOnce) {
 }
 
 TEST_F(SaverRun, FailedWindowStillShutsDownButKeepsStoredSettings) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     WriteHive("\"intBrdNumCur\"=dword:00000030\n\"intChkCol\"=dword:00000001\n");
     const std::string before = ReadHive();
 
@@ -351,7 +352,7 @@ TEST_F(SaverRun, FailedWindowStillShutsDownButKeepsStoredSettings) {
 using FullScreenWindow = EntryFixture;
 
 TEST_F(FullScreenWindow, CreateHidesCursorAndDestroyShowsItAndQuits) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     SetCursorCount(2);  // hidden however often it was shown before
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
@@ -368,7 +369,7 @@ TEST_F(FullScreenWindow, CreateHidesCursorAndDestroyShowsItAndQuits) {
 }
 
 TEST_F(FullScreenWindow, MouseTravelOfMoreThanFourPixelsCloses) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
     TakeMessages();
@@ -401,7 +402,7 @@ TEST_F(FullScreenWindow, MouseTravelOfMoreThanFourPixelsCloses) {
 }
 
 TEST_F(FullScreenWindow, ButtonsAndDeactivationClose) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
     TakeMessages();
@@ -422,7 +423,7 @@ TEST_F(FullScreenWindow, ButtonsAndDeactivationClose) {
 }
 
 TEST_F(FullScreenWindow, SuspendQueryIsGrantedAndClosesThroughTheQueue) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
     TakeMessages();
@@ -437,7 +438,7 @@ TEST_F(FullScreenWindow, SuspendQueryIsGrantedAndClosesThroughTheQueue) {
 }
 
 TEST_F(FullScreenWindow, TaskSwitchAndSecondSaverCommandsAreSwallowed) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
     TakeMessages();
@@ -449,7 +450,7 @@ TEST_F(FullScreenWindow, TaskSwitchAndSecondSaverCommandsAreSwallowed) {
 }
 
 TEST_F(FullScreenWindow, QueuedCloseDestroysTheWindowAndQuitsWithZero) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
     TakeMessages();
@@ -479,7 +480,7 @@ TEST_F(FullScreenWindow, QueuedCloseDestroysTheWindowAndQuitsWithZero) {
 using WindowedWindow = EntryFixture;
 
 TEST_F(WindowedWindow, MouseClicksDeactivationAndSuspendDoNotClose) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     g_bWindowed = 1;
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);
@@ -501,7 +502,7 @@ TEST_F(WindowedWindow, MouseClicksDeactivationAndSuspendDoNotClose) {
 }
 
 TEST_F(WindowedWindow, CloseDestroysAndQuitsWithoutTouchingTheCursor) {
-    if (!HaveDisplay()) GTEST_SKIP() << "no display";
+    if (!HaveDisplay()) return testing_support::MissingDisplay("no display");
     g_bWindowed = 1;
     HWND hwnd = CreateSaverWindow();
     ASSERT_NE(hwnd, nullptr);

@@ -39,7 +39,9 @@
 #include "platform/Resources.h"
 #include "platform/SystemDir.h"
 #include "platform/Window.h"
+#include "tests/support/Display.h"
 #include "tests/support/PrivateFolders.h"
+#include "tests/support/ReferenceImage.h"
 
 #include <SDL.h>
 
@@ -117,7 +119,7 @@ protected:
         FrameTimer(TIMER_START);
         ResetFrameRateForTesting();
 
-        if (!platform::EnsureVideo()) GTEST_SKIP() << "no display";
+        if (!platform::EnsureVideo()) return testing_support::MissingDisplay("no display");
         WNDCLASSA wc{};
         wc.style = CS_OWNDC;
         wc.lpfnWndProc = DefWindowProcA;
@@ -737,6 +739,17 @@ TEST_F(Frame, RateTextIsDrawnLightBlueAtTheTopLeft) {
     EXPECT_EQ(offColour, 0);
     EXPECT_GT(lit, 20);
     EXPECT_GT(full, 0);
+}
+
+TEST_F(Frame, TheFirstSecondOfADefaultRunMatchesItsReference) {
+    // The flock, its trails, the moons and the earth from the first camera,
+    // on the fixed clock.
+    HWND hwnd = Start();
+    for (int frame = 0; frame < 40; ++frame) {
+        platform::AdvanceFakeClock(30 * kMs);
+        Tick(hwnd);
+    }
+    testing_support::ExpectMatchesReference("app", "first_second", Pixels(), 640, 480);
 }
 
 TEST_F(Frame, NoRateTextUnlessTheSettingIsExactlyOne) {

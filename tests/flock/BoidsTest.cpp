@@ -19,6 +19,7 @@
 #include "platform/Clock.h"
 #include "render/ZSortRender.h"
 #include "scenery/ParticleTrailPC.h"
+#include "tests/support/Display.h"
 #include "tests/support/TestScene.h"
 
 namespace {
@@ -334,7 +335,7 @@ TEST_F(Flock, SameClockSameFlockFrameForFrame) {
 class FlockPicture : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_scene.Start()) GTEST_SKIP() << m_scene.Error();
+        if (!m_scene.Start()) return testing_support::SceneNotStarted(m_scene.DisplayMissing(), m_scene.Error());
         g_ErrLog.ClearForTesting();
     }
     void TearDown() override {

@@ -17,6 +17,7 @@
 #include "app/Startup.h"
 #include "flock/GoalUser.h"
 #include "render/ZSortRender.h"
+#include "tests/support/Display.h"
 #include "tests/support/TestScene.h"
 
 namespace {
@@ -176,7 +177,7 @@ TEST_F(Whale, WithoutTimeNothingMovesOrFades) {
 class WhalePicture : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_scene.Start()) GTEST_SKIP() << m_scene.Error();
+        if (!m_scene.Start()) return testing_support::SceneNotStarted(m_scene.DisplayMissing(), m_scene.Error());
     }
     void TearDown() override {
         m_whale.InvalidateDeviceObjects();

@@ -18,7 +18,7 @@
 #include "gfx/Device.h"
 #include "gfx/DeviceResources.h"
 #include "gfx/VertexFormat.h"
-#include "platform/Window.h"
+#include "tests/support/TestDevice.h"
 
 namespace device_draw {
 
@@ -59,19 +59,15 @@ protected:
     void SetUp() override {
         if (const char* v = std::getenv("GLIMMERWING_SOFTWARE_VERTEX")) m_savedSoftware = v;
         ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "GlimmerwingDeviceDrawTest";
-        RegisterClassA(&wc);
-        m_hwnd = CreateWindowExA(0, wc.lpszClassName, "device draw test", WS_CAPTION, 0, 0, kWidth, kHeight, nullptr,
-                                 nullptr, nullptr, nullptr);
+        if (FAILED(m_display.Open())) return testing_support::MissingDisplay("no display");
+        m_pD3D = m_display.D3D();
+        m_hwnd = m_display.MakeWindow(kWidth, kHeight);
         ASSERT_NE(m_hwnd, nullptr);
         D3DPRESENT_PARAMETERS pp = Params();
         const HRESULT hr =
             m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &m_pDevice);
-        if (hr == D3DERR_NOTAVAILABLE) GTEST_SKIP() << "no OpenGL 3.3 device";
+        if (testing_support::TestDevice::NothingToDrawOn(hr))
+            return testing_support::MissingDisplay("no OpenGL 3.3 device");
         ASSERT_EQ(hr, D3D_OK);
         ASSERT_EQ(m_pDevice->BackBufferWidth(), kWidth);
         ASSERT_EQ(m_pDevice->BackBufferHeight(), kHeight);
@@ -81,26 +77,13 @@ protected:
         for (auto* b : m_buffers) b->Release();
         for (auto* t : m_textures) t->Release();
         if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        if (m_hwnd && IsWindow(m_hwnd)) DestroyWindow(m_hwnd);
-        platform::ResetWindowingForTesting();
+        m_pDevice = nullptr;
+        m_display.Release();
         if (m_savedSoftware) ::setenv("GLIMMERWING_SOFTWARE_VERTEX", m_savedSoftware->c_str(), 1);
         else ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
     }
 
-    D3DPRESENT_PARAMETERS Params() const {
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = kWidth;
-        pp.BackBufferHeight = kHeight;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = m_hwnd;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        return pp;
-    }
+    D3DPRESENT_PARAMETERS Params() const { return testing_support::TestDevice::WindowedParams(m_hwnd, kWidth, kHeight); }
 
     // A managed vertex buffer holding `bytes`; released with the fixture.
     Direct3DVertexBuffer8* Buffer(const void* bytes, UINT size, DWORD fvf) {
@@ -186,6 +169,9 @@ protected:
     static int PixelX(float x) { return static_cast<int>(std::floor((x + 1.0f) * 0.5f * kWidth)); }
     static int PixelY(float y) { return static_cast<int>(std::floor((1.0f - y) * 0.5f * kHeight)); }
 
+    // The Direct3D object and the window; the device is the fixture's own,
+    // so that a case can make another in its place.
+    testing_support::TestDevice m_display;
     Direct3D8* m_pD3D = nullptr;
     Direct3DDevice8* m_pDevice = nullptr;
     HWND m_hwnd = nullptr;

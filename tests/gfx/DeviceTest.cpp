@@ -12,10 +12,10 @@
 #include "gfx/D3D8Types.h"
 #include "gfx/Device.h"
 #include "platform/Window.h"
+#include "tests/support/TestDevice.h"
 
 namespace {
 
-constexpr const char* kTestClass = "GlimmerwingDeviceTest";
 constexpr D3DCOLOR kRed = 0xFFFF0000;
 constexpr D3DCOLOR kBlue = 0xFF0000FF;
 constexpr D3DCOLOR kGreen = 0xFF00FF00;
@@ -25,43 +25,22 @@ protected:
     void SetUp() override {
         if (const char* v = std::getenv("GLIMMERWING_SOFTWARE_VERTEX")) m_savedSoftware = v;
         ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kTestClass;
-        RegisterClassA(&wc);
+        if (FAILED(m_display.Open())) return testing_support::MissingDisplay("no display");
+        m_pD3D = m_display.D3D();
     }
 
     void TearDown() override {
         if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        for (HWND hwnd : m_windows)
-            if (IsWindow(hwnd)) DestroyWindow(hwnd);
-        platform::ResetWindowingForTesting();
+        m_pDevice = nullptr;
+        m_display.Release();
         if (m_savedSoftware) ::setenv("GLIMMERWING_SOFTWARE_VERTEX", m_savedSoftware->c_str(), 1);
         else ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
     }
 
-    HWND MakeWindow(int width, int height) {
-        HWND hwnd = CreateWindowExA(0, kTestClass, "device test", WS_CAPTION, 0, 0, width, height, nullptr, nullptr,
-                                    nullptr, nullptr);
-        if (hwnd) m_windows.push_back(hwnd);
-        return hwnd;
-    }
+    HWND MakeWindow(int width, int height) { return m_display.MakeWindow(width, height); }
 
     static D3DPRESENT_PARAMETERS Windowed(HWND hwnd, UINT width = 0, UINT height = 0) {
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = width;
-        pp.BackBufferHeight = height;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = hwnd;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        return pp;
+        return testing_support::TestDevice::WindowedParams(hwnd, width, height);
     }
 
     // A windowed device with a 0 x 0 back buffer on a fresh window.
@@ -93,9 +72,9 @@ protected:
         return v;
     }
 
+    testing_support::TestDevice m_display;  // the Direct3D object and the windows
     Direct3D8* m_pD3D = nullptr;
     Direct3DDevice8* m_pDevice = nullptr;
-    std::vector<HWND> m_windows;
     std::optional<std::string> m_savedSoftware;
 };
 
@@ -252,7 +231,7 @@ TEST_F(Creation, RefusesWhatItCannotCreate) {
 
 TEST_F(Creation, DeviceOutlivesItsWindow) {
     ASSERT_NE(MakeDevice(), nullptr);
-    ASSERT_TRUE(DestroyWindow(m_windows.back()));
+    ASSERT_TRUE(DestroyWindow(m_display.Window()));
     EXPECT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kGreen, 1.0f, 0), D3D_OK);
     EXPECT_EQ(m_pDevice->BeginScene(), D3D_OK);
     EXPECT_EQ(m_pDevice->EndScene(), D3D_OK);
@@ -386,7 +365,7 @@ TEST_F(Scene, ResetRestoresDefaultsAndTheDeviceKeepsWorking) {
     m_pDevice->SetViewport(&small);
     ASSERT_EQ(m_pDevice->BeginScene(), D3D_OK);  // a reset also ends a scene left open
 
-    D3DPRESENT_PARAMETERS pp = Windowed(m_windows.back(), 200, 100);
+    D3DPRESENT_PARAMETERS pp = Windowed(m_display.Window(), 200, 100);
     ASSERT_EQ(m_pDevice->Reset(&pp), D3D_OK);
     EXPECT_EQ(RenderState(D3DRS_LIGHTING), static_cast<DWORD>(TRUE));
     EXPECT_EQ(RenderState(D3DRS_FOGEND), FloatToDword(1.0f));
@@ -412,7 +391,7 @@ TEST_F(Scene, ResetRestoresDefaultsAndTheDeviceKeepsWorking) {
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
 
     // A windowed 0 x 0 reset takes the client size again.
-    pp = Windowed(m_windows.back());
+    pp = Windowed(m_display.Window());
     ASSERT_EQ(m_pDevice->Reset(&pp), D3D_OK);
     EXPECT_EQ(m_pDevice->BackBufferWidth(), 160u);
     EXPECT_EQ(m_pDevice->BackBufferHeight(), 120u);
@@ -421,7 +400,7 @@ TEST_F(Scene, ResetRestoresDefaultsAndTheDeviceKeepsWorking) {
 
 TEST_F(Scene, LostDeviceCanBeResetOnlyWhenItSaysSo) {
     ASSERT_NE(MakeDevice(), nullptr);
-    D3DPRESENT_PARAMETERS pp = Windowed(m_windows.back());
+    D3DPRESENT_PARAMETERS pp = Windowed(m_display.Window());
 
     m_pDevice->SimulateDeviceLoss(false);
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
@@ -445,14 +424,14 @@ TEST_F(Scene, LostDeviceCanBeResetOnlyWhenItSaysSo) {
 
 TEST_F(Scene, FailedResetLeavesTheDeviceLost) {
     ASSERT_NE(MakeDevice(), nullptr);
-    D3DPRESENT_PARAMETERS bad = Windowed(m_windows.back(), 640, 480);
+    D3DPRESENT_PARAMETERS bad = Windowed(m_display.Window(), 640, 480);
     bad.Windowed = FALSE;
     bad.BackBufferWidth = 0;  // no size in full screen
     bad.BackBufferHeight = 0;
     EXPECT_NE(m_pDevice->Reset(&bad), D3D_OK);
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
     EXPECT_EQ(m_pDevice->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
-    D3DPRESENT_PARAMETERS good = Windowed(m_windows.back());
+    D3DPRESENT_PARAMETERS good = Windowed(m_display.Window());
     EXPECT_EQ(m_pDevice->Reset(&good), D3D_OK);
     EXPECT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
 }

@@ -11,11 +11,10 @@
 #include "gfx/D3DXFont.h"
 #include "gfx/Device.h"
 #include "platform/Gdi.h"
-#include "platform/Window.h"
+#include "tests/support/TestDevice.h"
 
 namespace {
 
-constexpr const char* kTestClass = "GlimmerwingFontTest";
 constexpr int kWidth = 256;
 constexpr int kHeight = 64;
 constexpr D3DCOLOR kBlack = 0xFF000000;
@@ -40,26 +39,10 @@ struct Ink {
 class FontFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kTestClass;
-        RegisterClassA(&wc);
-        m_hWnd = CreateWindowExA(0, kTestClass, "font test", WS_CAPTION, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                                 nullptr, nullptr);
-        ASSERT_NE(m_hWnd, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = m_hWnd;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        ASSERT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hWnd, D3DCREATE_HARDWARE_VERTEXPROCESSING,
-                                       &pp, &m_pDevice),
-                  D3D_OK);
+        const HRESULT hr = m_device.Create(D3DCREATE_HARDWARE_VERTEXPROCESSING, kWidth, kHeight);
+        if (testing_support::TestDevice::NothingToDrawOn(hr)) return testing_support::MissingDisplay("no display");
+        ASSERT_EQ(hr, D3D_OK);
+        m_pDevice = m_device.Device();
         m_hFont = MakeFont("Lucida Console");
         ASSERT_NE(m_hFont, nullptr);
         ASSERT_EQ(D3DXCreateFont(m_pDevice, m_hFont, &m_pFont), D3D_OK);
@@ -69,10 +52,7 @@ protected:
     void TearDown() override {
         if (m_pFont) m_pFont->Release();
         if (m_hFont) DeleteObject(m_hFont);
-        if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
-        platform::ResetWindowingForTesting();
+        m_device.Release();
     }
 
     void Fill(D3DCOLOR colour) {
@@ -107,9 +87,8 @@ protected:
     }
     RECT Screen() const { return RECT{0, 0, kWidth, kHeight}; }
 
-    Direct3D8* m_pD3D = nullptr;
+    testing_support::TestDevice m_device;
     Direct3DDevice8* m_pDevice = nullptr;
-    HWND m_hWnd = nullptr;
     HFONT m_hFont = nullptr;
     D3DXFont* m_pFont = nullptr;
 };

@@ -43,7 +43,7 @@ Rgb TestColour(int x, int y) {
             static_cast<unsigned char>(7 * x + 11 * y)};
 }
 
-struct BmpSpec {
+struct BmpInput {
     int width = 5;
     int height = 3; // negative: top-down
     int bits = 24;
@@ -55,7 +55,7 @@ struct BmpSpec {
     std::vector<unsigned char> indices; // per pixel for 8-bit
 };
 
-Bytes MakeBmp(const BmpSpec& s) {
+Bytes MakeBmp(const BmpInput& s) {
     const int h = std::abs(s.height);
     const std::size_t stride = (static_cast<std::size_t>(s.width) * s.bits + 31) / 32 * 4;
     const std::size_t extra = s.infoSize == 40 ? s.masks.size() * 4 : 0;
@@ -154,7 +154,7 @@ std::vector<unsigned char> SmoothRgb(int width, int height) {
     return s;
 }
 
-struct DdsSpec {
+struct DdsInput {
     std::uint32_t width = 4, height = 2;
     std::uint32_t bits = 16;
     std::uint32_t r = 0x0F00, g = 0x00F0, b = 0x000F, a = 0xF000;
@@ -163,7 +163,7 @@ struct DdsSpec {
     std::uint32_t caps2 = 0;
 };
 
-Bytes MakeDds(const DdsSpec& s, std::size_t dataBytes) {
+Bytes MakeDds(const DdsInput& s, std::size_t dataBytes) {
     Bytes b = {'D', 'D', 'S', ' '};
     Put32(b, 124);
     Put32(b, 0x1007 | 0x8 | (s.mipCount ? 0x20000u : 0u)); // caps, height, width, pixelformat, pitch
@@ -229,10 +229,10 @@ void ExpectFails(const Bytes& bytes, const char* what) {
 TEST(ImageDecodeBmpTest, TwentyFourBitRowsComeOutTopFirstWithoutPadding) {
     for (int height : {3, -3}) {
         SCOPED_TRACE(height > 0 ? "bottom-up" : "top-down");
-        BmpSpec spec;
-        spec.height = height; // 5 wide: 15 bytes a row, one byte of padding
+        BmpInput input;
+        input.height = height; // 5 wide: 15 bytes a row, one byte of padding
         DecodedImage image;
-        ASSERT_EQ(DecodeImage(MakeBmp(spec), image), S_OK);
+        ASSERT_EQ(DecodeImage(MakeBmp(input), image), S_OK);
         EXPECT_EQ(image.format, D3DFMT_X8R8G8B8);
         ASSERT_EQ(image.width, 5u);
         ASSERT_EQ(image.height, 3u);
@@ -253,26 +253,26 @@ TEST(ImageDecodeBmpTest, TwentyFourBitRowsComeOutTopFirstWithoutPadding) {
 }
 
 TEST(ImageDecodeBmpTest, ThirtyTwoBitKeepsAlphaOnlyWithAnAlphaMask) {
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.bits = 32;
-    spec.alphas = {0, 64, 128, 255};
+    BmpInput input;
+    input.width = 2;
+    input.height = 2;
+    input.bits = 32;
+    input.alphas = {0, 64, 128, 255};
 
     DecodedImage image;
-    ASSERT_EQ(DecodeImage(MakeBmp(spec), image), S_OK); // BI_RGB: the fourth byte is unused
+    ASSERT_EQ(DecodeImage(MakeBmp(input), image), S_OK); // BI_RGB: the fourth byte is unused
     EXPECT_EQ(image.format, D3DFMT_X8R8G8B8);
     EXPECT_EQ(Pixel(image, 0, 0)[3], 0xFF);
     EXPECT_EQ(Pixel(image, 1, 1)[2], TestColour(1, 1).r);
 
-    spec.compression = 3; // BI_BITFIELDS after a 40-byte header, no alpha
-    spec.masks = {0xFF0000, 0xFF00, 0xFF};
-    ASSERT_EQ(DecodeImage(MakeBmp(spec), image), S_OK);
+    input.compression = 3; // BI_BITFIELDS after a 40-byte header, no alpha
+    input.masks = {0xFF0000, 0xFF00, 0xFF};
+    ASSERT_EQ(DecodeImage(MakeBmp(input), image), S_OK);
     EXPECT_EQ(image.format, D3DFMT_X8R8G8B8);
 
-    spec.infoSize = 124; // V5 header with an alpha mask
-    spec.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-    ASSERT_EQ(DecodeImage(MakeBmp(spec), image), S_OK);
+    input.infoSize = 124; // V5 header with an alpha mask
+    input.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+    ASSERT_EQ(DecodeImage(MakeBmp(input), image), S_OK);
     EXPECT_EQ(image.format, D3DFMT_A8R8G8B8);
     EXPECT_EQ(Pixel(image, 0, 0)[3], 0);
     EXPECT_EQ(Pixel(image, 1, 0)[3], 64);
@@ -280,19 +280,19 @@ TEST(ImageDecodeBmpTest, ThirtyTwoBitKeepsAlphaOnlyWithAnAlphaMask) {
     EXPECT_EQ(Pixel(image, 1, 1)[3], 255);
     EXPECT_EQ(Pixel(image, 1, 1)[0], TestColour(1, 1).b);
 
-    spec.masks = {0xFF, 0xFF00, 0xFF0000, 0xFF000000}; // another channel order: not read
-    ExpectFails(MakeBmp(spec), "swapped masks");
+    input.masks = {0xFF, 0xFF00, 0xFF0000, 0xFF000000}; // another channel order: not read
+    ExpectFails(MakeBmp(input), "swapped masks");
 }
 
 TEST(ImageDecodeBmpTest, EightBitLooksUpThePalette) {
-    BmpSpec spec;
-    spec.width = 3;
-    spec.height = 2;
-    spec.bits = 8;
-    spec.palette = {0x00102030, 0x00A0B0C0};
-    spec.indices = {0, 1, 1, 1, 0, 7}; // 7 lies past the table
+    BmpInput input;
+    input.width = 3;
+    input.height = 2;
+    input.bits = 8;
+    input.palette = {0x00102030, 0x00A0B0C0};
+    input.indices = {0, 1, 1, 1, 0, 7}; // 7 lies past the table
     DecodedImage image;
-    ASSERT_EQ(DecodeImage(MakeBmp(spec), image), S_OK);
+    ASSERT_EQ(DecodeImage(MakeBmp(input), image), S_OK);
     EXPECT_EQ(image.format, D3DFMT_X8R8G8B8);
     const BYTE* p = Pixel(image, 0, 0);
     EXPECT_EQ((std::vector<BYTE>{p[0], p[1], p[2], p[3]}), (std::vector<BYTE>{0x30, 0x20, 0x10, 0xFF}));
@@ -386,8 +386,8 @@ TEST(ImageDecodeJpegTest, ColourAndGreyDecodeWithinJpegTolerance) {
 }
 
 TEST(ImageDecodeDdsTest, A4R4G4B4IsTakenWordForWord) {
-    DdsSpec spec; // 4 x 2, 16 bits
-    const Bytes file = MakeDds(spec, 16);
+    DdsInput input; // 4 x 2, 16 bits
+    const Bytes file = MakeDds(input, 16);
     DecodedImage image;
     ASSERT_EQ(DecodeImage(file, image), S_OK);
     EXPECT_EQ(image.format, D3DFMT_A4R4G4B4);
@@ -398,16 +398,16 @@ TEST(ImageDecodeDdsTest, A4R4G4B4IsTakenWordForWord) {
     EXPECT_EQ(image.pixels, Bytes(file.begin() + 128, file.end()));
 
     // Without the alpha flag the mask is not read: X4R4G4B4.
-    spec.pfFlags = 0x40;
-    ASSERT_EQ(DecodeImage(MakeDds(spec, 16), image), S_OK);
+    input.pfFlags = 0x40;
+    ASSERT_EQ(DecodeImage(MakeDds(input, 16), image), S_OK);
     EXPECT_EQ(image.format, D3DFMT_X4R4G4B4);
 
     // Three stored levels: the top one is taken and the count noted.
-    spec = DdsSpec{};
-    spec.width = 4;
-    spec.height = 4;
-    spec.mipCount = 3;
-    const Bytes chain = MakeDds(spec, 2 * (16 + 4 + 1));
+    input = DdsInput{};
+    input.width = 4;
+    input.height = 4;
+    input.mipCount = 3;
+    const Bytes chain = MakeDds(input, 2 * (16 + 4 + 1));
     ASSERT_EQ(DecodeImage(chain, image), S_OK);
     EXPECT_EQ(image.fileLevels, 3u);
     EXPECT_EQ(image.pixels, Bytes(chain.begin() + 128, chain.begin() + 128 + 32));
@@ -420,7 +420,7 @@ TEST(ImageDecodeDdsTest, A4R4G4B4IsTakenWordForWord) {
                            Other{32, 0xFF0000, 0xFF00, 0xFF, 0, 0x40, D3DFMT_X8R8G8B8},
                            Other{16, 0xF800, 0x7E0, 0x1F, 0, 0x40, D3DFMT_R5G6B5},
                            Other{16, 0x7C00, 0x3E0, 0x1F, 0x8000, 0x41, D3DFMT_A1R5G5B5}}) {
-        DdsSpec s;
+        DdsInput s;
         s.bits = o.bits;
         s.r = o.r;
         s.g = o.g;
@@ -519,13 +519,13 @@ TEST(ImageDecodeMalformedTest, EveryTruncationFailsCleanly) {
     ExpectFails({'B'}, "one byte");
     ExpectFails({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}, "another format");
 
-    BmpSpec bmp;
+    BmpInput bmp;
     const Bytes jpeg = EncodeJpeg(19, 11, 3, SmoothRgb(19, 11), true);
     const std::vector<std::pair<const char*, Bytes>> files = {
         {"bmp", MakeBmp(bmp)},
         {"progressive jpeg", jpeg},
         {"baseline jpeg", EncodeJpeg(19, 11, 3, SmoothRgb(19, 11))},
-        {"dds", MakeDds(DdsSpec{}, 16)}};
+        {"dds", MakeDds(DdsInput{}, 16)}};
     for (const auto& [name, file] : files) {
         DecodedImage image;
         ASSERT_EQ(DecodeImage(file, image), S_OK) << name;
@@ -571,8 +571,8 @@ TEST(ImageDecodeMalformedTest, EveryTruncationFailsCleanly) {
 
 TEST(ImageDecodeMalformedTest, AbsurdSizesAndFieldsFail) {
     auto bmpWith = [](auto change) {
-        BmpSpec spec;
-        Bytes b = MakeBmp(spec);
+        BmpInput input;
+        Bytes b = MakeBmp(input);
         change(b);
         return b;
     };
@@ -590,12 +590,12 @@ TEST(ImageDecodeMalformedTest, AbsurdSizesAndFieldsFail) {
     ExpectFails(bmpWith([](Bytes& b) { b[30] = 1; }), "bmp RLE");
     ExpectFails(bmpWith([](Bytes& b) { b[26] = 2; }), "bmp planes");
     {
-        BmpSpec spec;
-        spec.bits = 8;
-        spec.palette = {0};
-        spec.indices.assign(15, 0);
-        ExpectFails(bmpWith([&](Bytes& b) { b = MakeBmp(spec); Patch32(b, 46, 257); }), "palette too long");
-        ExpectFails(bmpWith([&](Bytes& b) { b = MakeBmp(spec); Patch32(b, 46, 0x40000000); }), "palette huge");
+        BmpInput input;
+        input.bits = 8;
+        input.palette = {0};
+        input.indices.assign(15, 0);
+        ExpectFails(bmpWith([&](Bytes& b) { b = MakeBmp(input); Patch32(b, 46, 257); }), "palette too long");
+        ExpectFails(bmpWith([&](Bytes& b) { b = MakeBmp(input); Patch32(b, 46, 0x40000000); }), "palette huge");
     }
 
     // A JPEG whose frame header claims a huge picture is refused before any
@@ -618,27 +618,27 @@ TEST(ImageDecodeMalformedTest, AbsurdSizesAndFieldsFail) {
     }
     ExpectFails(jpeg, "jpeg rows missing");
 
-    auto ddsWith = [](DdsSpec spec, std::size_t data, auto change) {
-        Bytes b = MakeDds(spec, data);
+    auto ddsWith = [](DdsInput input, std::size_t data, auto change) {
+        Bytes b = MakeDds(input, data);
         change(b);
         return b;
     };
     const auto none = [](Bytes&) {};
-    ExpectFails(ddsWith(DdsSpec{}, 16, [](Bytes& b) { Patch32(b, 4, 100); }), "dds header size");
-    ExpectFails(ddsWith(DdsSpec{}, 16, [](Bytes& b) { Patch32(b, 76, 24); }), "dds pixel format size");
-    ExpectFails(ddsWith(DdsSpec{}, 16, [](Bytes& b) { Patch32(b, 16, 0x7FFFFFFF); }), "dds width");
-    ExpectFails(ddsWith(DdsSpec{}, 16, [](Bytes& b) { Patch32(b, 12, 0); }), "dds height 0");
-    ExpectFails(ddsWith(DdsSpec{}, 16, [](Bytes& b) { Patch32(b, 12, 3); }), "dds data short of the height");
-    DdsSpec dxt;
+    ExpectFails(ddsWith(DdsInput{}, 16, [](Bytes& b) { Patch32(b, 4, 100); }), "dds header size");
+    ExpectFails(ddsWith(DdsInput{}, 16, [](Bytes& b) { Patch32(b, 76, 24); }), "dds pixel format size");
+    ExpectFails(ddsWith(DdsInput{}, 16, [](Bytes& b) { Patch32(b, 16, 0x7FFFFFFF); }), "dds width");
+    ExpectFails(ddsWith(DdsInput{}, 16, [](Bytes& b) { Patch32(b, 12, 0); }), "dds height 0");
+    ExpectFails(ddsWith(DdsInput{}, 16, [](Bytes& b) { Patch32(b, 12, 3); }), "dds data short of the height");
+    DdsInput dxt;
     dxt.pfFlags = 0x4; // FourCC: compressed
     ExpectFails(ddsWith(dxt, 16, none), "dds fourcc");
-    DdsSpec cube;
+    DdsInput cube;
     cube.caps2 = 0x200;
     ExpectFails(ddsWith(cube, 16, none), "dds cube map");
-    DdsSpec odd;
+    DdsInput odd;
     odd.bits = 24;
     ExpectFails(ddsWith(odd, 24, none), "dds 24-bit");
-    DdsSpec mips;
+    DdsInput mips;
     mips.width = 4;
     mips.height = 4;
     mips.mipCount = 3;

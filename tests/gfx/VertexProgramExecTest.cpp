@@ -17,6 +17,7 @@
 #include "gfx/VertexProgramAsm.h"
 #include "gfx/VertexProgramGlsl.h"
 #include "gfx/VertexProgramInterp.h"
+#include "tests/support/Display.h"
 #include "tests/support/VertexProgramCapture.h"
 
 namespace {
@@ -388,7 +389,7 @@ mul oD1, r11.x, c94.w
 class GlslTranslation : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_Gpu.Create()) GTEST_SKIP() << "no OpenGL 3.3 context";
+        if (!m_Gpu.Create()) return testing_support::MissingDisplay("no OpenGL 3.3 context");
     }
 
     testing_support::VertexProgramCapture m_Gpu;

@@ -9,16 +9,16 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Camera.h"
 #include "app/ErrLog.h"
 #include "gfx/Device.h"
 #include "model/MeshModel.h"
+#include "model/TextureCache.h"
 #include "platform/Resources.h"
-#include "tests/support/TestDevice.h"
-#include "tests/support/TestResources.h"
 #include "platform/Window.h"
 #include "render/ZSortRender.h"
-#include "model/TextureCache.h"
+#include "tests/support/TestDevice.h"
+#include "tests/support/TestResources.h"
+#include "tests/support/TestScene.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ class MeshModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const HRESULT hr = m_device.Create(D3DCREATE_HARDWARE_VERTEXPROCESSING);
-        if (hr == testing_support::TestDevice::kNoDisplay) GTEST_SKIP() << "no display";
+        if (testing_support::TestDevice::NothingToDrawOn(hr)) return testing_support::MissingDisplay("no display");
         ASSERT_EQ(hr, D3D_OK);
         m_pDevice = m_device.Device();
         g_ErrLog.ClearForTesting();
@@ -74,13 +74,7 @@ protected:
 };
 
 // A camera at the origin looking along +z.
-ViewFrustum Frustum() {
-    Camera camera;
-    camera.Reset();
-    camera.SetPerspective(nullptr, 4.0f / 3.0f, 1.0f, 17500.0f);
-    camera.UpdateFrustum();
-    return camera.GetFrustum();
-}
+ViewFrustum Frustum() { return testing_support::OriginFrustum(); }
 
 D3DXMATRIX Identity() {
     D3DXMATRIX m;

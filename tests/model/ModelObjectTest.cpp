@@ -1,9 +1,9 @@
 // Placing a model: the world matrix operations and the calls that need a model.
 #include <gtest/gtest.h>
 
-#include "app/Camera.h"
 #include "model/MeshModel.h"
 #include "render/ZSortRender.h"
+#include "tests/support/TestScene.h"
 
 namespace {
 
@@ -112,15 +112,11 @@ TEST(ModelObject, SetPositionWritesOnlyTheTranslation) {
 
 TEST(ModelObject, RenderAndIsVisibleNeedAModel) {
     ModelObject object;
-    Camera camera;
-    camera.Reset();
-    camera.SetPerspective(nullptr, 4.0f / 3.0f, 1.0f, 17500.0f);
-    camera.UpdateFrustum();
+    const ViewFrustum frustum = testing_support::OriginFrustum();
     D3DXMATRIX eye;
     D3DXMatrixIdentity(&eye);
     ZSortRender renderer;
-    EXPECT_EQ(object.Render(nullptr, eye, camera.GetFrustum(), renderer), E_FAIL);
-    EXPECT_EQ(object.IsVisible(camera.GetFrustum()), E_FAIL);
-    EXPECT_EQ(object.UpdateBounds(), S_OK);
+    EXPECT_EQ(object.Render(nullptr, eye, frustum, renderer), E_FAIL);
+    EXPECT_EQ(object.IsVisible(frustum), E_FAIL);
     EXPECT_EQ(renderer.Count(), 0u);
 }

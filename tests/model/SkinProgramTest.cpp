@@ -15,6 +15,7 @@
 #include "gfx/VertexProgram.h"
 #include "gfx/VertexProgramAsm.h"
 #include "gfx/VertexProgramInterp.h"
+#include "tests/support/Display.h"
 #include "tests/support/VertexProgramCapture.h"
 
 namespace {
@@ -232,7 +233,7 @@ TEST(SkinPrograms, ToonCoordinateAndFog) {
 class SkinProgramGlsl : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_Gpu.Create()) GTEST_SKIP() << "no OpenGL 3.3 context";
+        if (!m_Gpu.Create()) return testing_support::MissingDisplay("no OpenGL 3.3 context");
     }
     testing_support::VertexProgramCapture m_Gpu;
 };

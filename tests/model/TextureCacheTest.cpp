@@ -7,49 +7,29 @@
 
 #include "app/ErrLog.h"
 #include "gfx/Device.h"
-#include "platform/Window.h"
 #include "model/TextureCache.h"
+#include "tests/support/TestDevice.h"
 
 namespace {
-
-constexpr const char* kWindowClass = "GlimmerwingTextureCacheTest";
 
 class TextureCacheTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_pD3D = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!m_pD3D) GTEST_SKIP() << "no display";
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kWindowClass;
-        RegisterClassA(&wc);
-        m_hwnd = CreateWindowExA(0, kWindowClass, "texture cache test", WS_CAPTION, 0, 0, 160, 120, nullptr,
-                                 nullptr, nullptr, nullptr);
-        ASSERT_NE(m_hwnd, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = m_hwnd;
-        pp.Windowed = TRUE;
-        ASSERT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, m_hwnd,
-                                       D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &m_pDevice),
-                  D3D_OK);
+        const HRESULT hr = m_device.Create(D3DCREATE_HARDWARE_VERTEXPROCESSING);
+        if (testing_support::TestDevice::NothingToDrawOn(hr)) return testing_support::MissingDisplay("no display");
+        ASSERT_EQ(hr, D3D_OK);
+        m_pDevice = m_device.Device();
         g_ErrLog.ClearForTesting();
     }
 
     void TearDown() override {
         // Every case gives back what it took.
         EXPECT_EQ(m_cache.Count(), 0);
-        if (m_pDevice) m_pDevice->Release();
-        if (m_pD3D) m_pD3D->Release();
-        if (m_hwnd && IsWindow(m_hwnd)) DestroyWindow(m_hwnd);
-        platform::ResetWindowingForTesting();
+        m_device.Release();
     }
 
-    Direct3D8* m_pD3D = nullptr;
+    testing_support::TestDevice m_device;
     Direct3DDevice8* m_pDevice = nullptr;
-    HWND m_hwnd = nullptr;
     TextureCache m_cache;
 };
 

@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "app/Camera.h"
 #include "model/DisplayMesh.h"
+#include "tests/support/TestScene.h"
 
 namespace {
 
@@ -25,13 +25,7 @@ Box MakeBox(D3DXVECTOR3 lo, D3DXVECTOR3 hi, const D3DXMATRIX* world = nullptr) {
 }
 
 // A camera at the origin looking along +z with the saver's projection.
-ViewFrustum Frustum() {
-    Camera camera;
-    camera.Reset();
-    camera.SetPerspective(nullptr, 4.0f / 3.0f, 1.0f, 17500.0f);
-    camera.UpdateFrustum();
-    return camera.GetFrustum();
-}
+ViewFrustum Frustum() { return testing_support::OriginFrustum(); }
 
 bool Visible(const Box& b) { return BoxMayBeVisible(Frustum(), b.corners, b.planes); }
 

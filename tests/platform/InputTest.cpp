@@ -6,9 +6,10 @@
 
 #include "platform/Input.h"
 #include "platform/Window.h"
+#include "tests/support/Display.h"
 
 TEST(Input, KeyTappedBetweenTwoPollsReadsAsDownOnce) {
-    if (!platform::EnsureVideo()) GTEST_SKIP() << "no display";
+    if (!platform::EnsureVideo()) return testing_support::MissingDisplay("no display");
     platform::ClearKeyStatesForTesting();
     EXPECT_GE(GetAsyncKeyState(VK_ESCAPE), 0);  // starts watching, nothing pressed
 

@@ -130,29 +130,29 @@ void Put32(std::vector<unsigned char>& b, std::uint32_t v) {
 
 // An .ico with one image per size. Each image's colour of pixel (x, y)
 // (top-down) is given by `pixel`, as B, G, R, A bytes.
-struct IcoSpec {
+struct IcoEntry {
     int size;
     std::uint16_t bitCount = 32;
 };
 
-std::vector<unsigned char> MakeIco(const std::vector<IcoSpec>& specs,
+std::vector<unsigned char> MakeIco(const std::vector<IcoEntry>& entries,
                                    std::uint32_t (*pixel)(int size, int x, int y),
                                    bool maskLeftColumn = false) {
     std::vector<unsigned char> ico;
     Put16(ico, 0);
     Put16(ico, 1);
-    Put16(ico, static_cast<unsigned>(specs.size()));
+    Put16(ico, static_cast<unsigned>(entries.size()));
     std::vector<std::vector<unsigned char>> blobs;
-    std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * specs.size());
-    for (const auto& spec : specs) {
-        const int n = spec.size;
+    std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+    for (const auto& entry : entries) {
+        const int n = entry.size;
         const int stride = (n + 31) / 32 * 4;
         std::vector<unsigned char> blob;
         Put32(blob, 40);
         Put32(blob, static_cast<std::uint32_t>(n));
         Put32(blob, static_cast<std::uint32_t>(2 * n));
         Put16(blob, 1);
-        Put16(blob, spec.bitCount);
+        Put16(blob, entry.bitCount);
         for (int i = 0; i < 6; ++i) {
             Put32(blob, 0);
         }
@@ -171,7 +171,7 @@ std::vector<unsigned char> MakeIco(const std::vector<IcoSpec>& specs,
         ico.push_back(0);
         ico.push_back(0);
         Put16(ico, 1);
-        Put16(ico, spec.bitCount);
+        Put16(ico, entry.bitCount);
         Put32(ico, static_cast<std::uint32_t>(blob.size()));
         Put32(ico, offset);
         offset += static_cast<std::uint32_t>(blob.size());

@@ -1,10 +1,6 @@
 // Pictures of the toon-shaded queue: ramp bands on round and flat surfaces,
 // the mesh texture stage, the vertex fog, and whole frames held against the
-// reference images in tests/render/reference.
-//
-// A reference matches when at most 0.5% of the pixels differ by more than 8 in
-// any channel. Running with GLIMMERWING_UPDATE_REFERENCES=1 writes the
-// references instead of comparing (look at them before committing).
+// reference images in tests/render/reference (tests/support/ReferenceImage.h).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,52 +10,14 @@
 #include <string>
 
 #include "tests/render/ZSortScene.h"
+#include "tests/support/ReferenceImage.h"
 
 using namespace zsort_testing;
 
 namespace {
 
-constexpr int kChannelTolerance = 8;
-constexpr double kDifferingShare = 0.005;
-
-std::filesystem::path ReferenceFile(const std::string& name) {
-    return std::filesystem::path(GLIMMERWING_SOURCE_DIR) / "tests" / "render" / "reference" / (name + ".ppm");
-}
-
-bool UpdatingReferences() {
-    const char* v = std::getenv("GLIMMERWING_UPDATE_REFERENCES");
-    return v && std::string(v) == "1";
-}
-
 void ExpectMatchesReference(const std::string& name, const std::vector<std::uint32_t>& pixels) {
-    ASSERT_EQ(pixels.size(), static_cast<std::size_t>(kWidth * kHeight));
-    const std::filesystem::path file = ReferenceFile(name);
-    if (UpdatingReferences()) {
-        ASSERT_TRUE(SaverScene::WritePpm(file, pixels, kWidth, kHeight)) << file;
-        std::printf("wrote %s\n", file.c_str());
-        return;
-    }
-    std::vector<std::uint32_t> reference;
-    int width = 0, height = 0;
-    ASSERT_TRUE(SaverScene::ReadPpm(file, reference, width, height))
-        << file << " is missing or unreadable; write it with GLIMMERWING_UPDATE_REFERENCES=1";
-    ASSERT_EQ(width, kWidth);
-    ASSERT_EQ(height, kHeight);
-
-    std::size_t differing = 0;
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::uint32_t a = pixels[i], b = reference[i];
-        if (std::abs(Red(a) - Red(b)) > kChannelTolerance || std::abs(Green(a) - Green(b)) > kChannelTolerance ||
-            std::abs(Blue(a) - Blue(b)) > kChannelTolerance)
-            ++differing;
-    }
-    const auto allowed = static_cast<std::size_t>(kDifferingShare * static_cast<double>(pixels.size()));
-    EXPECT_LE(differing, allowed) << name << ": " << differing << " pixels differ by more than " << kChannelTolerance;
-    if (differing > allowed) {
-        const auto actual = std::filesystem::path(GLIMMERWING_BINARY_DIR) / (name + "-actual.ppm");
-        SaverScene::WritePpm(actual, pixels, kWidth, kHeight);
-        ADD_FAILURE() << "the frame drawn is in " << actual;
-    }
+    testing_support::ExpectMatchesReference("render", name, pixels, kWidth, kHeight);
 }
 
 // Where a world point lands in the 640 x 480 picture of g_Camera.

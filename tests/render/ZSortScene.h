@@ -16,6 +16,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "render/ZSortRender.h"
+#include "tests/support/Display.h"
 #include "tests/support/TestScene.h"
 
 namespace zsort_testing {
@@ -43,7 +44,7 @@ inline D3DXMATRIX Translation(float x, float y, float z) {
 class ZSortRenderScene : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_scene.Start()) GTEST_SKIP() << m_scene.Error();
+        if (!m_scene.Start()) return testing_support::SceneNotStarted(m_scene.DisplayMissing(), m_scene.Error());
         g_Settings.intChkFPS = 0;  // no frame-rate text over the pictures
         m_material = D3DMATERIAL8{};
         m_material.Diffuse = {1, 1, 1, 1};

@@ -15,6 +15,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "scenery/ParticleTrailPC.h"
+#include "tests/support/Display.h"
 #include "tests/support/TestScene.h"
 
 using namespace testing_support;
@@ -166,7 +167,7 @@ namespace {
 class ParticleScene : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_scene.Start()) GTEST_SKIP() << m_scene.Error();
+        if (!m_scene.Start()) return testing_support::SceneNotStarted(m_scene.DisplayMissing(), m_scene.Error());
         g_fElapsedTime = kDt;
         m_device = g_pd3dDevice;
     }

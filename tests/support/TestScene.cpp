@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "app/Camera.h"
@@ -82,14 +83,20 @@ bool SaverScene::Start(const std::filesystem::path& configFolder) {
     RegisterClassA(&wc);
     m_hwnd = CreateWindowExA(0, kClass, "scene", WS_CAPTION | WS_VISIBLE, 0, 0, 640, 480, nullptr, nullptr, nullptr,
                              nullptr);
+    m_bDisplayMissing = false;
     if (!m_hwnd) {
         m_sError = "no display";
+        m_bDisplayMissing = true;
         return false;
     }
     m_bStarted = true;
     FrameTimer(TIMER_START);
     if (!Initiate(m_hwnd)) {
         m_sError = std::string("start-up failed:\n") + g_ErrLog.Text();
+        // No Direct3D object (no display), or no OpenGL 3.3 device for it.
+        char noDevice[32];
+        std::snprintf(noDevice, sizeof noDevice, "\tFailed hr=%x\n", static_cast<unsigned>(D3DERR_NOTAVAILABLE));
+        m_bDisplayMissing = !g_pD3D || std::strstr(g_ErrLog.Text(), noDevice) != nullptr;
         return false;
     }
     if (configFolder.empty()) {
@@ -136,6 +143,14 @@ std::vector<std::uint32_t> DrawOpaquePass(const std::function<void()>& draw, con
         SaverScene::WritePpm(std::filesystem::path(dir) / dumpName, pixels, static_cast<int>(d->BackBufferWidth()),
                              static_cast<int>(d->BackBufferHeight()));
     return pixels;
+}
+
+ViewFrustum OriginFrustum() {
+    Camera camera;
+    camera.Reset();
+    camera.SetPerspective(nullptr, 4.0f / 3.0f, 1.0f, 17500.0f);
+    camera.UpdateFrustum();
+    return camera.GetFrustum();
 }
 
 int LitPixels(const std::vector<std::uint32_t>& pixels) {

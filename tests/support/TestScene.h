@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ViewFrustum.h"
 #include "gfx/D3DXMath.h"
 #include "gfx/Device.h"
 #include "gfx/DeviceResources.h"
@@ -18,7 +19,8 @@ namespace testing_support {
 class SaverScene {
 public:
     // Starts the saver's stages on a new window; false (with the reason in
-    // Error()) when there is no display or no OpenGL 3.3 device.
+    // Error()) when there is no display or no OpenGL 3.3 device
+    // (DisplayMissing()), or when a stage failed.
     // A config folder may be given, to start from settings a test wrote;
     // without one the saver starts with its defaults, but so that the picture
     // holds only what the test draws: the background objects are off, and the
@@ -29,6 +31,7 @@ public:
 
     HWND Window() const { return m_hwnd; }
     const std::string& Error() const { return m_sError; }
+    bool DisplayMissing() const { return m_bDisplayMissing; }
 
     // The back buffer after the last frame, 0xAARRGGBB, top row first.
     std::vector<std::uint32_t> Pixels() const;
@@ -44,6 +47,7 @@ private:
     std::filesystem::path m_folder;
     std::string m_sError;
     bool m_bStarted = false;
+    bool m_bDisplayMissing = false;
 };
 
 // One opaque pass as the frame draws it: `draw` renders (drawing skinned
@@ -53,6 +57,10 @@ private:
 std::vector<std::uint32_t> DrawOpaquePass(const std::function<void()>& draw, const char* dumpName);
 // Pixels that are not black.
 int LitPixels(const std::vector<std::uint32_t>& pixels);
+
+// The view volume of a camera at the origin looking along +z through the
+// saver's projection (aspect 4:3, near 1, far 17500).
+ViewFrustum OriginFrustum();
 
 // A mesh in the toon program's vertex layout (position, normal, colour, two
 // texture pairs: 44 bytes), as buffers on the device.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -14,10 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "gfx/D3DXMath.h"
 #include "gfx/ImageDecode.h"
+#include "gfx/XFile.h"
+#include "tests/support/XFileReading.h"
 #include "tools/content/ContentGen.h"
 #include "tools/content/XText.h"
 #include "tools/rc/ResourceScript.h"
+
+// After the project's headers: jpeglib.h wants <cstdio> before it and defines
+// TRUE and FALSE.
+#include <jpeglib.h>
 
 namespace fs = std::filesystem;
 
@@ -31,115 +40,12 @@ std::string ReadText(const fs::path& path) {
 }
 
 // ---------------------------------------------------------------------------
-// A small reader of the X text our generator writes: objects with their
-// numbers, strings and child objects; separators are not checked here.
+// A model as the program's X-file reader delivers it.
 
-struct XObject {
-    std::string type;
-    std::string name;
-    std::vector<double> numbers;
-    std::vector<std::string> strings;
-    std::vector<XObject> children;
-
-    const XObject* Child(const std::string& childType) const {
-        for (const XObject& c : children) {
-            if (c.type == childType) {
-                return &c;
-            }
-        }
-        return nullptr;
-    }
-};
-
-class XReader {
-public:
-    explicit XReader(std::string text) : m_text(std::move(text)), m_at(16) {}
-
-    bool ReadAll(std::vector<XObject>& objects) {
-        std::string token;
-        while (Next(token)) {
-            XObject object;
-            if (!ReadObject(token, object)) {
-                return false;
-            }
-            objects.push_back(std::move(object));
-        }
-        return true;
-    }
-
-private:
-    bool Next(std::string& token) {
-        while (m_at < m_text.size()) {
-            const char c = m_text[m_at];
-            if (std::isspace(static_cast<unsigned char>(c)) || c == ',' || c == ';') {
-                ++m_at;
-            } else if (c == '/' && m_text.compare(m_at, 2, "//") == 0) {
-                m_at = m_text.find('\n', m_at);
-            } else {
-                break;
-            }
-        }
-        if (m_at >= m_text.size()) {
-            return false;
-        }
-        const std::size_t start = m_at;
-        const char c = m_text[m_at];
-        if (c == '{' || c == '}') {
-            ++m_at;
-        } else if (c == '"') {
-            m_at = m_text.find('"', m_at + 1);
-            if (m_at == std::string::npos) {
-                return false;
-            }
-            ++m_at;
-        } else {
-            while (m_at < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[m_at])) &&
-                   std::strchr(",;{}\"", m_text[m_at]) == nullptr) {
-                ++m_at;
-            }
-        }
-        token = m_text.substr(start, m_at - start);
-        return true;
-    }
-
-    static bool IsNumber(const std::string& t) {
-        return !t.empty() && (std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-');
-    }
-
-    bool ReadObject(const std::string& type, XObject& object) {
-        object.type = type;
-        std::string token;
-        if (!Next(token)) {
-            return false;
-        }
-        if (token != "{") {
-            object.name = token;
-            if (!Next(token) || token != "{") {
-                return false;
-            }
-        }
-        while (Next(token)) {
-            if (token == "}") {
-                return true;
-            }
-            if (token[0] == '"') {
-                object.strings.push_back(token.substr(1, token.size() - 2));
-            } else if (IsNumber(token)) {
-                object.numbers.push_back(std::stod(token));
-            } else {
-                XObject child;
-                if (!ReadObject(token, child)) {
-                    return false;
-                }
-                object.children.push_back(std::move(child));
-            }
-        }
-        return false;
-    }
-
-    std::string m_text;
-    std::size_t m_at;
-};
+using testing_support::Children;
+using testing_support::IsType;
+using testing_support::Member;
+using testing_support::NameOf;
 
 struct Face {
     std::uint32_t a, b, c;
@@ -155,85 +61,87 @@ struct LoadedMesh {
     std::vector<std::string> textures; // one per material ("" without)
 };
 
-bool ReadFaces(const std::vector<double>& n, std::size_t& at, std::vector<Face>& faces) {
-    if (at >= n.size()) {
-        return false;
-    }
-    const auto count = static_cast<std::size_t>(n[at++]);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (at + 4 > n.size() || n[at] != 3) {
-            return false; // triangles only
-        }
-        faces.push_back({static_cast<std::uint32_t>(n[at + 1]), static_cast<std::uint32_t>(n[at + 2]),
-                         static_cast<std::uint32_t>(n[at + 3])});
-        at += 4;
+// count vectors of three floats.
+std::vector<content::Float3> Vectors(const DWORD* count, const float* v) {
+    std::vector<content::Float3> out;
+    if (count == nullptr || v == nullptr) return out;
+    for (DWORD i = 0; i < *count; ++i) out.push_back({v[3 * i], v[3 * i + 1], v[3 * i + 2]});
+    return out;
+}
+
+// count MeshFace records; false unless every one is a triangle.
+bool Triangles(const DWORD* count, const DWORD* f, std::vector<Face>& faces) {
+    if (count == nullptr || f == nullptr) return false;
+    for (DWORD i = 0; i < *count; ++i, f += 4) {
+        if (f[0] != 3) return false;
+        faces.push_back({f[1], f[2], f[3]});
     }
     return true;
 }
 
-bool ReadVectors(const std::vector<double>& n, std::size_t& at, std::vector<content::Float3>& v) {
-    if (at >= n.size()) {
-        return false;
-    }
-    const auto count = static_cast<std::size_t>(n[at++]);
-    if (at + 3 * count > n.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < count; ++i, at += 3) {
-        v.push_back({n[at], n[at + 1], n[at + 2]});
-    }
-    return true;
-}
-
-::testing::AssertionResult DecodeMesh(const XObject& object, LoadedMesh& mesh) {
-    mesh.name = object.name;
-    std::size_t at = 0;
-    if (!ReadVectors(object.numbers, at, mesh.positions) || !ReadFaces(object.numbers, at, mesh.faces) ||
-        at != object.numbers.size()) {
-        return ::testing::AssertionFailure() << "vertices and faces do not add up";
+::testing::AssertionResult ReadMesh(XFileData* data, LoadedMesh& mesh) {
+    mesh.name = NameOf(data);
+    mesh.positions = Vectors(Member<DWORD>(data, "nVertices"), Member<float>(data, "vertices"));
+    if (!Triangles(Member<DWORD>(data, "nFaces"), Member<DWORD>(data, "faces"), mesh.faces)) {
+        return ::testing::AssertionFailure() << "faces that are not triangles";
     }
     for (const Face& f : mesh.faces) {
         if (std::max({f.a, f.b, f.c}) >= mesh.positions.size()) {
             return ::testing::AssertionFailure() << "face index out of range";
         }
     }
-    const XObject* normals = object.Child("MeshNormals");
-    if (normals == nullptr) {
-        return ::testing::AssertionFailure() << "no MeshNormals";
-    }
-    at = 0;
+    bool normals = false, coords = false, list = false;
     std::vector<Face> normalFaces;
-    if (!ReadVectors(normals->numbers, at, mesh.normals) || !ReadFaces(normals->numbers, at, normalFaces) ||
-        at != normals->numbers.size() || mesh.normals.size() != mesh.positions.size()) {
+    std::vector<DWORD> faceMaterials;
+    DWORD materials = 0;
+    Children(data, [&](XFileData* child) {
+        if (IsType(child, TID_D3DRMMeshNormals)) {
+            normals = true;
+            mesh.normals = Vectors(Member<DWORD>(child, "nNormals"), Member<float>(child, "normals"));
+            if (!Triangles(Member<DWORD>(child, "nFaceNormals"), Member<DWORD>(child, "faceNormals"), normalFaces))
+                normalFaces.clear();
+        } else if (IsType(child, TID_D3DRMMeshTextureCoords)) {
+            coords = true;
+            const DWORD* n = Member<DWORD>(child, "nTextureCoords");
+            const float* uv = Member<float>(child, "textureCoords");
+            for (DWORD i = 0; n != nullptr && uv != nullptr && i < *n; ++i)
+                mesh.texCoords.push_back({uv[2 * i], uv[2 * i + 1]});
+        } else if (IsType(child, TID_D3DRMMeshMaterialList)) {
+            list = true;
+            materials = *Member<DWORD>(child, "nMaterials");
+            const DWORD* n = Member<DWORD>(child, "nFaceIndexes");
+            const DWORD* indexes = Member<DWORD>(child, "faceIndexes");
+            faceMaterials.assign(indexes, indexes + *n);
+            Children(child, [&](XFileData* material) {
+                if (!IsType(material, TID_D3DRMMaterial)) return;
+                std::string texture;
+                Children(material, [&](XFileData* name) {
+                    if (IsType(name, TID_D3DRMTextureFilename)) texture = *Member<const char*>(name, "filename");
+                });
+                mesh.textures.push_back(texture);
+            });
+        }
+    });
+    if (!normals || mesh.normals.size() != mesh.positions.size()) {
         return ::testing::AssertionFailure() << "normals do not match the vertices";
     }
-    for (std::size_t i = 0; i < mesh.faces.size() && i < normalFaces.size(); ++i) {
-        if (normalFaces.size() != mesh.faces.size() || normalFaces[i].a != mesh.faces[i].a ||
-            normalFaces[i].b != mesh.faces[i].b || normalFaces[i].c != mesh.faces[i].c) {
+    if (normalFaces.size() != mesh.faces.size()) {
+        return ::testing::AssertionFailure() << "normal faces differ from the faces";
+    }
+    for (std::size_t i = 0; i < mesh.faces.size(); ++i) {
+        if (normalFaces[i].a != mesh.faces[i].a || normalFaces[i].b != mesh.faces[i].b ||
+            normalFaces[i].c != mesh.faces[i].c) {
             return ::testing::AssertionFailure() << "normal faces differ from the faces";
         }
     }
-    const XObject* coords = object.Child("MeshTextureCoords");
-    if (coords == nullptr || coords->numbers.empty() ||
-        coords->numbers[0] != static_cast<double>(mesh.positions.size()) ||
-        coords->numbers.size() != 1 + 2 * mesh.positions.size()) {
+    if (!coords || mesh.texCoords.size() != mesh.positions.size()) {
         return ::testing::AssertionFailure() << "texture coordinates do not match the vertices";
     }
-    for (std::size_t i = 0; i < mesh.positions.size(); ++i) {
-        mesh.texCoords.push_back({coords->numbers[1 + 2 * i], coords->numbers[2 + 2 * i]});
-    }
-    const XObject* list = object.Child("MeshMaterialList");
-    if (list == nullptr || list->numbers.size() < 2) {
-        return ::testing::AssertionFailure() << "no material list";
-    }
-    const auto materials = static_cast<std::size_t>(list->numbers[0]);
-    if (materials == 0 || list->numbers[1] != static_cast<double>(mesh.faces.size()) ||
-        list->numbers.size() != 2 + mesh.faces.size()) {
+    if (!list || materials == 0 || faceMaterials.size() != mesh.faces.size()) {
         return ::testing::AssertionFailure() << "material list does not cover the faces";
     }
     std::vector<bool> used(materials);
-    for (std::size_t i = 2; i < list->numbers.size(); ++i) {
-        const auto m = static_cast<std::size_t>(list->numbers[i]);
+    for (DWORD m : faceMaterials) {
         if (m >= materials) {
             return ::testing::AssertionFailure() << "face material out of range";
         }
@@ -242,56 +150,51 @@ bool ReadVectors(const std::vector<double>& n, std::size_t& at, std::vector<cont
     if (std::count(used.begin(), used.end(), false) != 0) {
         return ::testing::AssertionFailure() << "a material is used by no face";
     }
-    for (const XObject& material : list->children) {
-        if (material.type != "Material" || material.numbers.size() != 11) {
-            return ::testing::AssertionFailure() << "malformed material";
-        }
-        const XObject* texture = material.Child("TextureFilename");
-        mesh.textures.push_back(texture != nullptr && !texture->strings.empty() ? texture->strings[0]
-                                                                                : "");
-    }
     if (mesh.textures.size() != materials) {
         return ::testing::AssertionFailure() << "material count differs from the materials given";
     }
     return ::testing::AssertionSuccess();
 }
 
-// The meshes in the order the model loader's depth-first walk meets them.
-void CollectMeshes(const XObject& object, std::vector<const XObject*>& meshes) {
-    if (object.type == "Mesh") {
-        meshes.push_back(&object);
-    } else if (object.type == "Frame") {
-        for (const XObject& child : object.children) {
-            CollectMeshes(child, meshes);
-        }
-    }
-}
-
 struct Model {
     std::string header;
-    std::vector<XObject> objects;
-    std::vector<LoadedMesh> meshes;
+    std::vector<LoadedMesh> meshes;   // in the order of the model loader's depth-first walk
+    std::vector<D3DXMATRIX> frameTransforms;  // of the top-level frames, in file order
 };
+
+// The meshes of an object and of the frames below it.
+::testing::AssertionResult CollectMeshes(XFileData* data, Model& model) {
+    if (IsType(data, TID_D3DRMMesh)) {
+        LoadedMesh mesh;
+        auto result = ReadMesh(data, mesh);
+        if (!result) return result << " in mesh " << mesh.name;
+        model.meshes.push_back(std::move(mesh));
+    } else if (IsType(data, TID_D3DRMFrame)) {
+        ::testing::AssertionResult result = ::testing::AssertionSuccess();
+        Children(data, [&](XFileData* child) {
+            if (result) result = CollectMeshes(child, model);
+        });
+        return result;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 ::testing::AssertionResult LoadModel(const char* file, Model& model) {
     const std::string text = ReadText(kResources / file);
     model.header = text.substr(0, 16);
-    XReader reader(text);
-    if (!reader.ReadAll(model.objects)) {
-        return ::testing::AssertionFailure() << file << " does not parse";
-    }
-    std::vector<const XObject*> meshes;
-    for (const XObject& object : model.objects) {
-        CollectMeshes(object, meshes);
-    }
-    for (const XObject* object : meshes) {
-        LoadedMesh mesh;
-        auto result = DecodeMesh(*object, mesh);
-        if (!result) {
-            return result << " in " << file << " mesh " << object->name;
-        }
-        model.meshes.push_back(std::move(mesh));
-    }
+    ::testing::AssertionResult meshes = ::testing::AssertionSuccess();
+    const auto read = testing_support::ReadXText(text, [&](XFileData* data) {
+        if (meshes) meshes = CollectMeshes(data, model);
+        if (!IsType(data, TID_D3DRMFrame)) return;
+        Children(data, [&](XFileData* child) {
+            if (!IsType(child, TID_D3DRMFrameTransformMatrix)) return;
+            D3DXMATRIX m;
+            std::memcpy(&m.m[0][0], Member<float>(child, "frameMatrix"), sizeof m.m);
+            model.frameTransforms.push_back(m);
+        });
+    });
+    if (!read) return ::testing::AssertionFailure() << file << ": " << read.message();
+    if (!meshes) return meshes << " in " << file;
     return ::testing::AssertionSuccess();
 }
 
@@ -309,7 +212,7 @@ Bounds BoundsOf(const LoadedMesh& mesh) {
     return b;
 }
 
-struct ModelSpec {
+struct ExpectedModel {
     const char* file;
     const char* firstMesh;
     const char* secondMesh;
@@ -318,7 +221,7 @@ struct ModelSpec {
     const char* texture; // "" for none
 };
 
-const ModelSpec kModels[] = {
+const ExpectedModel kModels[] = {
     {"BIRDDAMMY02.X", "displayMesh", "dammyMesh", 200, 700, ""},
     {"WHALEDAMMY.X", "displayMesh", "dammyMesh", 300, 1000, ""},
     {"MOON.X", "displayMeshMesh", "dammyMeshMesh", 500, 4000, "Moon.JPG"},
@@ -344,14 +247,14 @@ std::string Upper(std::string s) {
 // ---------------------------------------------------------------------------
 
 TEST(ModelContentTest, ModelsPairOneVisibleWithOneProxyMeshInTheLoadersOrder) {
-    for (const ModelSpec& spec : kModels) {
-        SCOPED_TRACE(spec.file);
+    for (const ExpectedModel& expected : kModels) {
+        SCOPED_TRACE(expected.file);
         Model model;
-        ASSERT_TRUE(LoadModel(spec.file, model));
+        ASSERT_TRUE(LoadModel(expected.file, model));
         EXPECT_EQ(model.header, "xof 0302txt 0064");
         ASSERT_EQ(model.meshes.size(), 2u);
-        EXPECT_EQ(model.meshes[0].name, spec.firstMesh);
-        EXPECT_EQ(model.meshes[1].name, spec.secondMesh);
+        EXPECT_EQ(model.meshes[0].name, expected.firstMesh);
+        EXPECT_EQ(model.meshes[1].name, expected.secondMesh);
         // The loader counts a name with "display" as visible, else one with
         // "dammy" as proxy, and needs as many of each.
         int visible = 0, proxy = 0;
@@ -366,23 +269,23 @@ TEST(ModelContentTest, ModelsPairOneVisibleWithOneProxyMeshInTheLoadersOrder) {
         EXPECT_EQ(proxy, 1);
 
         const LoadedMesh& display = Visible(model);
-        EXPECT_GE(display.faces.size(), spec.minTriangles);
-        EXPECT_LE(display.faces.size(), spec.maxTriangles);
+        EXPECT_GE(display.faces.size(), expected.minTriangles);
+        EXPECT_LE(display.faces.size(), expected.maxTriangles);
         EXPECT_LT(Proxy(model).faces.size(), 50u);
         EXPECT_LE(display.positions.size(), 65535u); // 16-bit indices
         for (const LoadedMesh& mesh : model.meshes) {
             ASSERT_EQ(mesh.textures.size(), 1u) << mesh.name;
-            EXPECT_EQ(mesh.textures[0], spec.texture) << mesh.name;
+            EXPECT_EQ(mesh.textures[0], expected.texture) << mesh.name;
         }
     }
 }
 
 TEST(ModelContentTest, EveryMeshIsClosedWithOutwardFacesAndMatchingNormals) {
-    for (const ModelSpec& spec : kModels) {
+    for (const ExpectedModel& expected : kModels) {
         Model model;
-        ASSERT_TRUE(LoadModel(spec.file, model));
+        ASSERT_TRUE(LoadModel(expected.file, model));
         for (const LoadedMesh& mesh : model.meshes) {
-            SCOPED_TRACE(std::string(spec.file) + " " + mesh.name);
+            SCOPED_TRACE(std::string(expected.file) + " " + mesh.name);
             // Vertices at one place (texture seams, poles) count as one.
             std::map<std::array<double, 3>, std::uint32_t> places;
             std::vector<std::uint32_t> place(mesh.positions.size());
@@ -512,14 +415,11 @@ TEST(ModelContentTest, PlanetsAreCentredSpheresMappedEquirectangularly) {
     // the meshes themselves must be centred.
     Model earth;
     ASSERT_TRUE(LoadModel("EARTH.X", earth));
-    ASSERT_FALSE(earth.objects.empty());
-    const XObject* transform = earth.objects.back().Child("FrameTransformMatrix");
-    ASSERT_NE(transform, nullptr);
-    ASSERT_EQ(transform->numbers.size(), 16u);
-    EXPECT_NE(transform->numbers[12] * transform->numbers[12] +
-                  transform->numbers[13] * transform->numbers[13] +
-                  transform->numbers[14] * transform->numbers[14],
-              0.0);
+    ASSERT_FALSE(earth.frameTransforms.empty());
+    const D3DXMATRIX& transform = earth.frameTransforms.back();
+    EXPECT_NE(transform.m[3][0] * transform.m[3][0] + transform.m[3][1] * transform.m[3][1] +
+                  transform.m[3][2] * transform.m[3][2],
+              0.0f);
 }
 
 TEST(ModelContentTest, ResourceScriptListsTheContentUnderItsTypes) {
@@ -530,12 +430,12 @@ TEST(ModelContentTest, ResourceScriptListsTheContentUnderItsTypes) {
     for (const auto& r : script.resources) {
         types[Upper(r.name)] = r.type;
     }
-    for (const ModelSpec& spec : kModels) {
-        EXPECT_EQ(types[spec.file], "MODEL") << spec.file;
+    for (const ExpectedModel& expected : kModels) {
+        EXPECT_EQ(types[expected.file], "MODEL") << expected.file;
         // Texture names find their image among the RCDATA resources,
         // compared without regard to case.
-        if (*spec.texture != '\0') {
-            EXPECT_EQ(types[Upper(spec.texture)], "RCDATA") << spec.texture;
+        if (*expected.texture != '\0') {
+            EXPECT_EQ(types[Upper(expected.texture)], "RCDATA") << expected.texture;
         }
     }
     EXPECT_EQ(types["MOON.BPS"], "MISC");
@@ -584,43 +484,49 @@ TEST(ModelContentTest, MoonPlacementsHoldTheFourScaledTurnedMatrices) {
 // Textures
 
 struct JpegFrame {
-    bool baseline = false;
     bool progressive = false;
+    bool arithmetic = false;
     int precision = 0, width = 0, height = 0, components = 0;
     bool endsWithEoi = false;
 };
 
-// Walks the marker segments up to the first scan.
-bool ReadJpegFrame(const std::string& j, JpegFrame& frame) {
-    if (j.size() < 4 || static_cast<unsigned char>(j[0]) != 0xFF ||
-        static_cast<unsigned char>(j[1]) != 0xD8) {
+struct JpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+// The frame header as libjpeg reads it; false when libjpeg cannot. Only plain
+// C data lives in this frame, so the jump back from libjpeg skips nothing.
+bool ReadJpegFrame(const std::string& bytes, JpegFrame& frame) {
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); };
+    err.pub.output_message = [](j_common_ptr) {};
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    frame.endsWithEoi = static_cast<unsigned char>(j[j.size() - 2]) == 0xFF &&
-                        static_cast<unsigned char>(j[j.size() - 1]) == 0xD9;
-    auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(j[at])); };
-    std::size_t at = 2;
-    while (at + 4 <= j.size() && byte(at) == 0xFF) {
-        const unsigned marker = byte(at + 1);
-        const std::size_t length = byte(at + 2) << 8 | byte(at + 3);
-        if (marker == 0xC0 || marker == 0xC2) {
-            if (at + 10 > j.size()) {
-                return false;
-            }
-            frame.baseline |= marker == 0xC0;
-            frame.progressive |= marker == 0xC2;
-            frame.precision = static_cast<int>(byte(at + 4));
-            frame.height = static_cast<int>(byte(at + 5) << 8 | byte(at + 6));
-            frame.width = static_cast<int>(byte(at + 7) << 8 | byte(at + 8));
-            frame.components = static_cast<int>(byte(at + 9));
-        }
-        if (marker == 0xDA) {
-            return true;
-        }
-        at += 2 + length;
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
     }
-    return false;
+    frame.progressive = cinfo.progressive_mode != 0;
+    frame.arithmetic = cinfo.arith_code != 0;
+    frame.precision = cinfo.data_precision;
+    frame.width = static_cast<int>(cinfo.image_width);
+    frame.height = static_cast<int>(cinfo.image_height);
+    frame.components = cinfo.num_components;
+    jpeg_destroy_decompress(&cinfo);
+    frame.endsWithEoi = bytes.size() >= 2 && static_cast<unsigned char>(bytes[bytes.size() - 2]) == 0xFF &&
+                        static_cast<unsigned char>(bytes[bytes.size() - 1]) == 0xD9;
+    return true;
 }
+
+// Baseline: sequential, Huffman-coded, 8 bits a sample.
+bool Baseline(const JpegFrame& frame) { return !frame.progressive && !frame.arithmetic && frame.precision == 8; }
 
 struct Pixels {
     int width = 0, height = 0;
@@ -634,10 +540,10 @@ struct Pixels {
     const std::string bytes = ReadText(kResources / file);
     JpegFrame frame;
     if (!ReadJpegFrame(bytes, frame)) {
-        return ::testing::AssertionFailure() << file << ": no frame header before the scan";
+        return ::testing::AssertionFailure() << file << ": libjpeg reads no frame header";
     }
-    if (!frame.baseline || frame.progressive || frame.precision != 8 || frame.width != 512 ||
-        frame.height != 512 || frame.components != 3 || !frame.endsWithEoi) {
+    if (!Baseline(frame) || frame.width != 512 || frame.height != 512 || frame.components != 3 ||
+        !frame.endsWithEoi) {
         return ::testing::AssertionFailure() << file << ": not a 512 x 512 baseline 3-component JPEG";
     }
     DecodedImage image;
@@ -767,7 +673,7 @@ TEST(ModelContentTest, JpegEncoderRefusesImagesWithoutPixels) {
     const content::Bytes jpeg = content::EncodeJpeg(tiny, 90);
     JpegFrame frame;
     ASSERT_TRUE(ReadJpegFrame(std::string(jpeg.begin(), jpeg.end()), frame));
-    EXPECT_TRUE(frame.baseline);
+    EXPECT_TRUE(Baseline(frame));
     EXPECT_EQ(frame.width, 8);
     EXPECT_EQ(frame.components, 3);
 }

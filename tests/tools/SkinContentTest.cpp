@@ -15,6 +15,7 @@
 
 #include "gfx/D3DXMath.h"
 #include "gfx/XFile.h"
+#include "tests/support/XFileReading.h"
 
 namespace fs = std::filesystem;
 
@@ -67,68 +68,16 @@ struct SkinModel {
     }
 };
 
-template <class T>
-struct Held {
-    T* p = nullptr;
-    ~Held() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-};
-
-std::string NameOf(XFileObject* object) {
-    DWORD size = 0;
-    object->GetName(nullptr, &size);
-    std::string name(size, '\0');
-    object->GetName(name.data(), &size);
-    name.resize(std::strlen(name.c_str()));
-    return name;
-}
-
-bool IsType(XFileData* data, const GUID& type) {
-    const GUID* t = nullptr;
-    return SUCCEEDED(data->GetType(&t)) && *t == type;
-}
-
-template <class T>
-const T* Member(XFileData* data, const char* member, DWORD* size = nullptr) {
-    DWORD bytes = 0;
-    void* p = nullptr;
-    if (FAILED(data->GetData(member, &bytes, &p))) return nullptr;
-    if (size) *size = bytes;
-    return static_cast<const T*>(p);
-}
+using testing_support::Children;
+using testing_support::Held;
+using testing_support::IsType;
+using testing_support::Member;
+using testing_support::NameOf;
 
 D3DXMATRIX MatrixAt(const float* f) {
     D3DXMATRIX m;
     std::memcpy(&m.m[0][0], f, 16 * sizeof(float));
     return m;
-}
-
-// Calls `visit` for each child data object; references are resolved when
-// `references` is given.
-template <class Visit>
-void Children(XFileData* data, Visit visit, std::vector<std::string>* references = nullptr) {
-    XFileObject* child = nullptr;
-    while (SUCCEEDED(data->GetNextObject(&child))) {
-        Held<XFileObject> held{child};
-        XFileData* childData = nullptr;
-        XFileDataReference* ref = nullptr;
-        if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileData,
-                                            reinterpret_cast<void**>(&childData)))) {
-            Held<XFileData> heldData{childData};
-            visit(childData);
-        } else if (references != nullptr &&
-                   SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference,
-                                                   reinterpret_cast<void**>(&ref)))) {
-            Held<XFileDataReference> heldRef{ref};
-            XFileData* target = nullptr;
-            if (SUCCEEDED(ref->Resolve(&target))) {
-                Held<XFileData> heldTarget{target};
-                if (IsType(target, TID_D3DRMFrame)) references->push_back(NameOf(target));
-            }
-        }
-    }
 }
 
 void ReadMesh(XFileData* mesh, SkinModel& model) {
@@ -219,22 +168,11 @@ void ReadAnimationSet(XFileData* set, SkinModel& model) {
     std::ifstream in(kResources / file, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     model.magic = text.substr(0, 16);
-    Held<XFile> reader;
-    if (FAILED(DirectXFileCreate(&reader.p)) ||
-        FAILED(reader->RegisterTemplates(D3DRM_XTEMPLATES, D3DRM_XTEMPLATE_BYTES))) {
-        return ::testing::AssertionFailure() << "no reader";
-    }
-    DXFILELOADMEMORY source{text.data(), static_cast<DWORD>(text.size())};
-    Held<XFileEnumObject> objects;
-    const HRESULT hr = reader->CreateEnumObject(&source, DXFILELOAD_FROMMEMORY, &objects.p);
-    if (FAILED(hr))
-        return ::testing::AssertionFailure() << file << " does not parse: " << std::hex << hr;
-    XFileData* data = nullptr;
-    while (SUCCEEDED(objects->GetNextDataObject(&data))) {
-        Held<XFileData> held{data};
+    const auto read = testing_support::ReadXText(text, [&](XFileData* data) {
         if (IsType(data, TID_D3DRMFrame)) ReadFrame(data, -1, model);
         if (IsType(data, TID_D3DRMAnimationSet)) ReadAnimationSet(data, model);
-    }
+    });
+    if (!read) return ::testing::AssertionFailure() << file << ": " << read.message();
     if (model.meshes != 1 || model.positions.empty()) {
         return ::testing::AssertionFailure() << file << ": expected one skinned mesh";
     }
