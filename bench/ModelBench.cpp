@@ -4,8 +4,8 @@
 // BM_LoadRigidModels: the four rigid models (bird, whale, moon, earth) loaded
 // from their resources with their textures, then released: the whole load of
 // start-up's rigid content, textures decoded and mipmapped each time.
-// BM_UpdateBoundsAndVisibility: one display mesh's UpdateBounds with a new
-// world matrix plus its visibility test against the camera's frustum.
+// BM_UpdateBoundsAndVisibility: one display mesh's bounds placed by a new
+// world matrix and tested against the camera's frustum.
 #include <benchmark/benchmark.h>
 
 #include "app/Camera.h"
@@ -55,8 +55,7 @@ void BM_UpdateBoundsAndVisibility(benchmark::State& state) {
         world.m[3][0] = x;
         world.m[3][2] = 1000.0f + x;
         x = x > 3000.0f ? -3000.0f : x + 7.0f;
-        mesh->UpdateBounds(world);
-        visible += mesh->IsVisible(frustum);
+        visible += mesh->IsVisible(frustum, world);
     }
     benchmark::DoNotOptimize(visible);
     model.Release();

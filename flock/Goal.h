@@ -15,6 +15,7 @@ public:
     Goal();
     Goal(const Goal&) = delete;
     Goal& operator=(const Goal&) = delete;
+    ~Goal() { DeleteDeviceObjects(); }
 
     void SetParameters(const Settings& settings);
     // Loads the proxy bird model that carries the world matrix; its failure

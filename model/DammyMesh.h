@@ -9,6 +9,11 @@
 
 class DammyMesh {
 public:
+    DammyMesh() = default;
+    DammyMesh(const DammyMesh&) = delete;
+    DammyMesh& operator=(const DammyMesh&) = delete;
+    ~DammyMesh() { Release(); }
+
     HRESULT Load(Direct3DDevice8* device, XFileData* meshObject);
     HRESULT Release();
 

@@ -243,11 +243,12 @@ HRESULT DisplayMesh::ComputeBounds() {
     return S_OK;
 }
 
-HRESULT DisplayMesh::UpdateBounds(const D3DXMATRIX& world) {
-    for (std::size_t i = 0; i < 8; ++i) D3DXVec3TransformCoord(&m_vWorldCorner[i], &m_vCorner[i], &world);
-    BoxPlanes(m_vWorldCorner.data(), m_BoxPlane.data());
-    D3DXVec3TransformCoord(&m_vWorldCenter, &m_vCenter, &world);
-    return S_OK;
+WorldBounds DisplayMesh::BoundsIn(const D3DXMATRIX& world) const {
+    WorldBounds bounds;
+    for (std::size_t i = 0; i < 8; ++i) D3DXVec3TransformCoord(&bounds.corners[i], &m_vCorner[i], &world);
+    BoxPlanes(bounds.corners.data(), bounds.planes.data());
+    D3DXVec3TransformCoord(&bounds.centre, &m_vCenter, &world);
+    return bounds;
 }
 
 int DisplayMesh::LevelForDistance(float distance) {
@@ -260,18 +261,20 @@ int DisplayMesh::LevelForDistance(float distance) {
 }
 
 HRESULT DisplayMesh::Render(const D3DXMATRIX& camera, const ViewFrustum& frustum, const D3DXMATRIX& world,
-                            ZSortRender& renderer) {
+                            ZSortRender& renderer) const {
+    const WorldBounds bounds = BoundsIn(world);
     const D3DXVECTOR3 eye(camera.m[3][0], camera.m[3][1], camera.m[3][2]);
-    const D3DXVECTOR3 toCentre = m_vWorldCenter - eye;
+    const D3DXVECTOR3 toCentre = bounds.centre - eye;
     const int level = LevelForDistance(D3DXVec3Length(&toCentre));
-    if (IsVisible(frustum))
-        renderer.Add(m_pVB, m_pIB, m_pAttribTable, world, m_vWorldCenter, m_pMaterials[level], m_ppTextures,
+    if (BoxMayBeVisible(frustum, bounds.corners.data(), bounds.planes.data()))
+        renderer.Add(m_pVB, m_pIB, m_pAttribTable, world, bounds.centre, m_pMaterials[level], m_ppTextures,
                      m_dwAttribNum);
     return S_OK;
 }
 
-int DisplayMesh::IsVisible(const ViewFrustum& frustum) const {
-    return BoxMayBeVisible(frustum, m_vWorldCorner.data(), m_BoxPlane.data()) ? 1 : 0;
+int DisplayMesh::IsVisible(const ViewFrustum& frustum, const D3DXMATRIX& world) const {
+    const WorldBounds bounds = BoundsIn(world);
+    return BoxMayBeVisible(frustum, bounds.corners.data(), bounds.planes.data()) ? 1 : 0;
 }
 
 HRESULT DisplayMesh::Release() {

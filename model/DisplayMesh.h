@@ -17,15 +17,29 @@
 
 class ZSortRender;
 
+// A mesh's bounds as one placement puts them in the world.
+struct WorldBounds {
+    std::array<D3DXVECTOR3, 8> corners;  // the box corners, numbered as the frustum's
+    std::array<D3DXPLANE, 6> planes;     // the box faces, normals pointing in
+    D3DXVECTOR3 centre;                  // the bounding sphere's centre
+};
+
 class DisplayMesh {
 public:
     static constexpr int kLevels = 10;
 
+    DisplayMesh() = default;
+    DisplayMesh(const DisplayMesh&) = delete;
+    DisplayMesh& operator=(const DisplayMesh&) = delete;
+    ~DisplayMesh() { Release(); }
+
     HRESULT Load(Direct3DDevice8* device, XFileData* meshObject);
-    HRESULT UpdateBounds(const D3DXMATRIX& world);
+    // The bounds placed by `world`. A model is shared by all its placements,
+    // so each draw and each visibility test takes its own.
+    WorldBounds BoundsIn(const D3DXMATRIX& world) const;
     HRESULT Render(const D3DXMATRIX& camera, const ViewFrustum& frustum, const D3DXMATRIX& world,
-                   ZSortRender& renderer);
-    int IsVisible(const ViewFrustum& frustum) const;
+                   ZSortRender& renderer) const;
+    int IsVisible(const ViewFrustum& frustum, const D3DXMATRIX& world) const;
     HRESULT Release();
 
     // The material level for a distance from the eye: 9 (opaque) near, down
@@ -38,8 +52,6 @@ public:
     Direct3DVertexBuffer8* VertexBuffer() const { return m_pVB; }
     const D3DMATERIAL8* MaterialSet(int level) const { return m_pMaterials[level]; }
     Direct3DTexture8* const* Textures() const { return m_ppTextures; }
-    const D3DXVECTOR3* WorldCorners() const { return m_vWorldCorner.data(); }
-    const D3DXVECTOR3& WorldCenter() const { return m_vWorldCenter; }
 
 private:
     HRESULT ComputeBounds();
@@ -56,9 +68,6 @@ private:
     DWORD m_dwAttribNum = 0;
     std::array<D3DXVECTOR3, 8> m_vCorner{};
     D3DXVECTOR3 m_vCenter;
-    std::array<D3DXVECTOR3, 8> m_vWorldCorner{};
-    std::array<D3DXPLANE, 6> m_BoxPlane{};
-    D3DXVECTOR3 m_vWorldCenter;
 };
 
 // The six inward planes of a box given by its eight corners.

@@ -124,13 +124,8 @@ HRESULT MeshModel::Walk(Direct3DDevice8* device, XFileData* object, Pass pass, i
     return S_OK;
 }
 
-HRESULT MeshModel::UpdateBounds(const ModelObject& object) {
-    for (DWORD i = 0; i < m_dwMeshDisplayNum && m_pMeshDisplay; ++i) m_pMeshDisplay[i].UpdateBounds(object.World());
-    return S_OK;
-}
-
 HRESULT MeshModel::Render(Direct3DDevice8*, const ModelObject& object, const D3DXMATRIX& camera,
-                          const ViewFrustum& frustum, ZSortRender& renderer) {
+                          const ViewFrustum& frustum, ZSortRender& renderer) const {
     for (DWORD i = 0; i < m_dwMeshDisplayNum && m_pMeshDisplay; ++i) {
         const HRESULT hr = m_pMeshDisplay[i].Render(camera, frustum, object.World(), renderer);
         if (FAILED(hr)) return hr;
@@ -138,9 +133,9 @@ HRESULT MeshModel::Render(Direct3DDevice8*, const ModelObject& object, const D3D
     return S_OK;
 }
 
-int MeshModel::IsVisible(const ViewFrustum& frustum) const {
+int MeshModel::IsVisible(const ViewFrustum& frustum, const D3DXMATRIX& world) const {
     for (DWORD i = 0; i < m_dwMeshDisplayNum && m_pMeshDisplay; ++i)
-        if (m_pMeshDisplay[i].IsVisible(frustum)) return 1;
+        if (m_pMeshDisplay[i].IsVisible(frustum, world)) return 1;
     return 0;
 }
 
@@ -226,21 +221,14 @@ HRESULT ModelObject::Face(const D3DXVECTOR3& target) {
     return S_OK;
 }
 
-HRESULT ModelObject::UpdateBounds() {
-    if (m_pModel) m_pModel->UpdateBounds(*this);
-    return S_OK;
-}
-
 HRESULT ModelObject::Render(Direct3DDevice8* device, const D3DXMATRIX& camera, const ViewFrustum& frustum,
                             ZSortRender& renderer) {
     if (!m_pModel) return E_FAIL;
-    UpdateBounds();
     const HRESULT hr = m_pModel->Render(device, *this, camera, frustum, renderer);
     return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT ModelObject::IsVisible(const ViewFrustum& frustum) {
     if (!m_pModel) return E_FAIL;
-    UpdateBounds();
-    return m_pModel->IsVisible(frustum);
+    return m_pModel->IsVisible(frustum, m_matWorld);
 }

@@ -21,10 +21,11 @@ public:
     ~MeshModel() { Release(); }
 
     HRESULT LoadXFile(Direct3DDevice8* device, const char* name);
-    HRESULT UpdateBounds(const ModelObject& object);
+    // Each visible mesh, placed by the object, is tested and queued.
     HRESULT Render(Direct3DDevice8* device, const ModelObject& object, const D3DXMATRIX& camera,
-                   const ViewFrustum& frustum, ZSortRender& renderer);
-    int IsVisible(const ViewFrustum& frustum) const;
+                   const ViewFrustum& frustum, ZSortRender& renderer) const;
+    // 1 when a visible mesh placed by `world` may be seen.
+    int IsVisible(const ViewFrustum& frustum, const D3DXMATRIX& world) const;
     HRESULT Release();
 
     const char* Name() const { return m_szName; }
@@ -59,7 +60,6 @@ public:
     HRESULT RotateZ(float angle, BOOL worldFrame);
     HRESULT Scale(float factor);
     HRESULT Face(const D3DXVECTOR3& target);
-    HRESULT UpdateBounds();
     HRESULT Render(Direct3DDevice8* device, const D3DXMATRIX& camera, const ViewFrustum& frustum,
                    ZSortRender& renderer);
     HRESULT IsVisible(const ViewFrustum& frustum);

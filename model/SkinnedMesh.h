@@ -130,7 +130,9 @@ public:
     SkinnedMesh();
     SkinnedMesh(const SkinnedMesh&) = delete;
     SkinnedMesh& operator=(const SkinnedMesh&) = delete;
-    ~SkinnedMesh() = default;
+    // Releases whatever it still holds; its owners invalidate and delete it
+    // before the device goes, so in a run this finds nothing.
+    ~SkinnedMesh();
 
     HRESULT InitDeviceObjects(Direct3DDevice8* device, D3DCAPS8 caps, const char* name);
     HRESULT RestoreDeviceObjects();
@@ -162,8 +164,8 @@ private:
     static void AttachChild(SkinFrame* parent, SkinFrame* child);
 
     static void ComposeFrames(SkinFrame* frame, const D3DXMATRIX& parent);
-    HRESULT DrawFrameTree(SkinFrame* frame);
-    HRESULT DrawMeshPart(SkinMeshPart* part);
+    HRESULT DrawFrameTree(const SkinFrame* frame, const SkinRenderParams& params);
+    HRESULT DrawMeshPart(SkinMeshPart* part, const SkinRenderParams& params);
 
     Direct3DDevice8* m_pDevice;
     D3DCAPS8 m_Caps;
@@ -178,8 +180,6 @@ private:
     float m_fClipEnd;
     std::array<DWORD, 4> m_hShader;
     Direct3DTexture8* m_pToonTexture;
-    D3DXMATRIX m_matView;
-    float m_fFogFar;
 };
 
 // The process-wide skinned mesh that start-up loads and shutdown releases;

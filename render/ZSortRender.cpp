@@ -11,11 +11,9 @@ ZSortRender g_ZSortRender;
 
 namespace {
 
-// The direction of the current sort.
-D3DXVECTOR3 g_vSortVector;
-
-float SortKey(const ZSortRenderEntry& e) {
-    return g_vSortVector.x * e.vCenter.x + g_vSortVector.y * e.vCenter.y + g_vSortVector.z * e.vCenter.z;
+// An entry's place along the sort direction.
+float SortKey(const D3DXVECTOR3& direction, const ZSortRenderEntry& e) {
+    return direction.x * e.vCenter.x + direction.y * e.vCenter.y + direction.z * e.vCenter.z;
 }
 
 ZSortRenderEntry EmptyEntry() {
@@ -33,8 +31,13 @@ void SetConstantRows(Direct3DDevice8* device, DWORD reg, const D3DXMATRIX& m) {
 
 }  // namespace
 
-ZSortRender::ZSortRender() : m_dwNum(0), m_pToonTexture(nullptr), m_hShader(kNoShader) {
+ZSortRender::ZSortRender() : m_dwNum(0), m_pToonTexture(nullptr), m_hShader(kNoShader), m_pDevice(nullptr) {
     m_Entry.fill(EmptyEntry());
+}
+
+ZSortRender::~ZSortRender() {
+    InvalidateDeviceObjects(m_pDevice);
+    DeleteDeviceObjects();
 }
 
 HRESULT ZSortRender::InitDeviceObjects(Direct3DDevice8* device) {
@@ -47,6 +50,7 @@ HRESULT ZSortRender::InitDeviceObjects(Direct3DDevice8* device) {
 }
 
 HRESULT ZSortRender::RestoreDeviceObjects(Direct3DDevice8* device) {
+    m_pDevice = device;
     const DWORD declaration[] = {
         D3DVSD_STREAM(0),
         D3DVSD_REG(0, D3DVSDT_FLOAT3),
@@ -95,11 +99,13 @@ HRESULT ZSortRender::Add(Direct3DVertexBuffer8* vb, Direct3DIndexBuffer8* ib, co
 }
 
 HRESULT ZSortRender::Sort(float x, float y, float z) {
-    g_vSortVector = D3DXVECTOR3(x, y, z);
+    const D3DXVECTOR3 direction(x, y, z);
     // Ascending keys; equal keys may come in either order.
     if (m_dwNum > 1)
         std::sort(m_Entry.begin(), m_Entry.begin() + m_dwNum,
-                  [](const ZSortRenderEntry& a, const ZSortRenderEntry& b) { return SortKey(a) < SortKey(b); });
+                  [direction](const ZSortRenderEntry& a, const ZSortRenderEntry& b) {
+                      return SortKey(direction, a) < SortKey(direction, b);
+                  });
     return S_OK;
 }
 
@@ -148,7 +154,7 @@ HRESULT ZSortRender::Clear() {
 
 HRESULT ZSortRender::InvalidateDeviceObjects(Direct3DDevice8* device) {
     if (m_hShader != kNoShader) {
-        device->DeleteVertexShader(m_hShader);
+        if (device) device->DeleteVertexShader(m_hShader);
         m_hShader = kNoShader;
     }
     return S_OK;

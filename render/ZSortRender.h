@@ -29,6 +29,11 @@ public:
     static constexpr UINT kVertexSize = 44;  // position, normal, colour, two texture pairs
 
     ZSortRender();
+    ZSortRender(const ZSortRender&) = delete;
+    ZSortRender& operator=(const ZSortRender&) = delete;
+    // Releases what the renderer still holds; its owner invalidates and
+    // deletes it before the device goes, so this finds nothing in a run.
+    ~ZSortRender();
 
     HRESULT InitDeviceObjects(Direct3DDevice8* device);
     HRESULT RestoreDeviceObjects(Direct3DDevice8* device);
@@ -51,6 +56,7 @@ private:
     std::array<ZSortRenderEntry, kMaxEntries> m_Entry;
     Direct3DTexture8* m_pToonTexture;
     DWORD m_hShader;
+    Direct3DDevice8* m_pDevice;  // the device of the vertex program; not owned
 };
 
 extern ZSortRender g_ZSortRender;

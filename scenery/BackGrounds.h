@@ -33,6 +33,11 @@ private:
 
 class BackGrounds {
 public:
+    BackGrounds() = default;
+    BackGrounds(const BackGrounds&) = delete;
+    BackGrounds& operator=(const BackGrounds&) = delete;
+    ~BackGrounds() { DeleteDeviceObjects(); }
+
     HRESULT SetParameters(const Settings& settings);
     HRESULT InitDeviceObjects(Direct3DDevice8* device);
     HRESULT FrameMove();

@@ -69,6 +69,7 @@ ParticleTrailPC::ParticleTrailPC()
 }
 
 ParticleTrailPC::~ParticleTrailPC() {
+    DeleteDeviceObjects();
     FreeList(m_pActive);
     FreeList(m_pFree);
     m_pActive = m_pFree = nullptr;

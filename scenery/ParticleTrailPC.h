@@ -18,7 +18,7 @@ public:
     ParticleTrailPC();
     ParticleTrailPC(const ParticleTrailPC&) = delete;
     ParticleTrailPC& operator=(const ParticleTrailPC&) = delete;
-    ~ParticleTrailPC();  // frees every record of both lists
+    ~ParticleTrailPC();  // releases the sprites and the buffer, frees every record of both lists
 
     HRESULT SetParameters(const Settings& settings);
     HRESULT InitDeviceObjects(Direct3DDevice8* device);

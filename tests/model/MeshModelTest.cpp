@@ -122,9 +122,7 @@ TEST_F(MeshModelTest, SuppliedModelsLoadWithOneMeshOfEachKind) {
 TEST_F(MeshModelTest, EarthIgnoresItsFrameTranslations) {
     MeshModel model;
     ASSERT_EQ(model.LoadXFile(m_pDevice, "EARTH.X"), S_OK) << g_ErrLog.Text();
-    DisplayMesh* earth = model.Display(0);
-    earth->UpdateBounds(Identity());
-    const D3DXVECTOR3* c = earth->WorldCorners();
+    const auto c = model.Display(0)->BoundsIn(Identity()).corners;
     EXPECT_NEAR((c[0].x + c[7].x) / 2, 0.0f, 1e-3f);
     EXPECT_NEAR((c[0].y + c[7].y) / 2, 0.0f, 1e-3f);
     EXPECT_NEAR((c[0].z + c[7].z) / 2, 0.0f, 1e-3f);
@@ -212,8 +210,7 @@ TEST_F(MeshModelTest, FrameTransformDoesNotMoveTheMesh) {
                              Quad("bodydisplay") + Quad("bodydammy") + "}\n";
     MeshModel model;
     ASSERT_EQ(LoadText(model, body), S_OK) << g_ErrLog.Text();
-    model.Display(0)->UpdateBounds(Identity());
-    const D3DXVECTOR3* c = model.Display(0)->WorldCorners();
+    const auto c = model.Display(0)->BoundsIn(Identity()).corners;
     EXPECT_NEAR(c[0].x, 0.0f, 1e-5f);
     EXPECT_NEAR(c[7].x, 1.0f, 1e-5f);
     EXPECT_NEAR(c[7].y, 1.0f, 1e-5f);
