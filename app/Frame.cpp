@@ -25,6 +25,7 @@ namespace {
 DWORD g_dwFrames = 0;
 float g_fLastRateTime = 0.0f;
 float g_fFrameRate = 0.0f;
+bool g_bRateStarted = false;  // the first frame with the text shown has begun the first interval
 char g_szFrameRate[32] = " 0.00 ";
 
 DWORD KeyDown(int virtualKey) { return GetAsyncKeyState(virtualKey) < 0 ? 1u : 0u; }
@@ -167,7 +168,14 @@ void DrawFPS() {
     g_pd3dDevice->SetRenderState(D3DRS_FOGENABLE, FALSE);
     if (g_Settings.intChkFPS == 1) {
         const float t = FrameTimer(TIMER_GETABSOLUTETIME);
-        ++g_dwFrames;
+        if (!g_bRateStarted) {
+            // The first interval runs from the first frame: the time start-up
+            // took before it is not frame time.
+            g_bRateStarted = true;
+            g_fLastRateTime = t;
+        } else {
+            ++g_dwFrames;
+        }
         if (t - g_fLastRateTime > 1.0f) {
             g_fFrameRate = static_cast<float>(g_dwFrames) / (t - g_fLastRateTime);
             g_fLastRateTime = t;
@@ -186,5 +194,6 @@ void ResetFrameRateForTesting() {
     g_dwFrames = 0;
     g_fLastRateTime = 0.0f;
     g_fFrameRate = 0.0f;
+    g_bRateStarted = false;
     std::snprintf(g_szFrameRate, sizeof g_szFrameRate, " %.02f ", 0.0);
 }

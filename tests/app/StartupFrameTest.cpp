@@ -693,23 +693,26 @@ TEST_F(Frame, EscapeClosesAWindowedRun) {
     EXPECT_TRUE(IsWindow(hwnd));  // the close goes through the queue
 }
 
-TEST_F(Frame, RateTextIsRefreshedAfterEachSecond) {
+TEST_F(Frame, RateTextIsRefreshedAfterEachSecondCountedFromTheFirstFrame) {
     HWND hwnd = Start();
     EXPECT_STREQ(FrameRateText(), " 0.00 ");
-    Tick(hwnd);  // t = 0
+    platform::AdvanceFakeClock(5000 * kMs);  // a slow start-up: not frame time
+    Tick(hwnd);  // t = 5: the first interval begins
     EXPECT_STREQ(FrameRateText(), " 0.00 ");
     platform::AdvanceFakeClock(500 * kMs);
-    Tick(hwnd);  // t = 0.5
+    Tick(hwnd);  // t = 5.5
     EXPECT_STREQ(FrameRateText(), " 0.00 ");
     platform::AdvanceFakeClock(600 * kMs);
-    Tick(hwnd);  // t = 1.1: three frames
-    EXPECT_STREQ(FrameRateText(), " 2.73 ");
-    platform::AdvanceFakeClock(500 * kMs);
-    Tick(hwnd);  // t = 1.6: unchanged
-    EXPECT_STREQ(FrameRateText(), " 2.73 ");
-    platform::AdvanceFakeClock(600 * kMs);
-    Tick(hwnd);  // t = 2.2: two frames since the last update
+    Tick(hwnd);  // t = 6.1: two frames in 1.1 s
     EXPECT_STREQ(FrameRateText(), " 1.82 ");
+    platform::AdvanceFakeClock(500 * kMs);
+    Tick(hwnd);  // t = 6.6: unchanged
+    EXPECT_STREQ(FrameRateText(), " 1.82 ");
+    platform::AdvanceFakeClock(300 * kMs);
+    Tick(hwnd);  // t = 6.9
+    platform::AdvanceFakeClock(300 * kMs);
+    Tick(hwnd);  // t = 7.2: three frames since the last update
+    EXPECT_STREQ(FrameRateText(), " 2.73 ");
 }
 
 TEST_F(Frame, RateTextIsDrawnLightBlueAtTheTopLeft) {
