@@ -34,6 +34,8 @@ inline void ExpectMatchesReference(const std::string& folder, const std::string&
     const std::filesystem::path file = ReferenceFile(folder, name);
     const char* update = std::getenv("GLIMMERWING_UPDATE_REFERENCES");
     if (update && std::string(update) == "1") {
+        std::error_code ec;
+        std::filesystem::create_directories(file.parent_path(), ec);
         ASSERT_TRUE(SaverScene::WritePpm(file, pixels, width, height)) << file;
         std::printf("wrote %s\n", file.c_str());
         return;

@@ -184,13 +184,19 @@ struct Model {
     model.header = text.substr(0, 16);
     ::testing::AssertionResult meshes = ::testing::AssertionSuccess();
     const auto read = testing_support::ReadXText(text, [&](XFileData* data) {
-        if (meshes) meshes = CollectMeshes(data, model);
-        if (!IsType(data, TID_D3DRMFrame)) return;
+        if (!IsType(data, TID_D3DRMFrame)) {
+            if (meshes) meshes = CollectMeshes(data, model);
+            return;
+        }
+        // A top-level frame: its transform, and the meshes below it.
         Children(data, [&](XFileData* child) {
-            if (!IsType(child, TID_D3DRMFrameTransformMatrix)) return;
-            D3DXMATRIX m;
-            std::memcpy(&m.m[0][0], Member<float>(child, "frameMatrix"), sizeof m.m);
-            model.frameTransforms.push_back(m);
+            if (IsType(child, TID_D3DRMFrameTransformMatrix)) {
+                D3DXMATRIX m;
+                std::memcpy(&m.m[0][0], Member<float>(child, "frameMatrix"), sizeof m.m);
+                model.frameTransforms.push_back(m);
+            } else if (meshes) {
+                meshes = CollectMeshes(child, model);
+            }
         });
     });
     if (!read) return ::testing::AssertionFailure() << file << ": " << read.message();
