@@ -30,6 +30,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "flock/Boids.h"
+#include "flock/Goal.h"
 #include "flock/GoalUser.h"
 #include "render/ZSortRender.h"
 #include "scenery/ParticleTrailPC.h"
@@ -748,6 +749,9 @@ TEST_F(Frame, TheFirstSecondOfADefaultRunMatchesItsReference) {
     // The flock, its trails, the moons and the earth from the first camera,
     // on the fixed clock.
     HWND hwnd = Start();
+    // The goal drew its first waypoint when the test program started, from
+    // the real clock: the flock chases a fixed one instead.
+    g_Goal.m_vTarget = D3DXVECTOR3(1200.0f, 150.0f, -800.0f);
     for (int frame = 0; frame < 40; ++frame) {
         platform::AdvanceFakeClock(30 * kMs);
         Tick(hwnd);
