@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "app/ErrLog.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "fuzz/FuzzSupport.h"
 #include "scenery/Ferguson.h"
 

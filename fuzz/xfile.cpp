@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/ErrLog.h"
-#include "app/Frame.h"
+#include "app/FrameState.h"
 #include "fuzz/FuzzSupport.h"
 #include "gfx/D3DXMesh.h"
 #include "gfx/D3DXSkinMesh.h"
@@ -14,7 +14,7 @@
 #include "gfx/XFile.h"
 #include "model/MeshModel.h"
 #include "model/SkinnedMesh.h"
-#include "scenery/TextureCache.h"
+#include "model/TextureCache.h"
 
 namespace {
 
