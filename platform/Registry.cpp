@@ -30,8 +30,9 @@ using platform::RegValue;
 
 constexpr std::string_view kRootName = "HKEY_CURRENT_USER";
 // A settings hive is a few hundred bytes; anything this large is not ours to
-// read or to replace.
-constexpr std::uintmax_t kMaxHiveSize = 16u << 20;
+// read or to replace. (Reading holds a few hundred bytes per line: a file of
+// this size made of empty lines takes some 300 MB for a moment.)
+constexpr std::uintmax_t kMaxHiveSize = 1u << 20;
 
 // ---------------------------------------------------------------------------
 // The hive file
@@ -63,7 +64,7 @@ ReadResult ReadHiveFile(const fs::path& path, std::string& text, std::string* wh
     if (fd.Get() < 0) return errno == ENOENT ? ReadResult::Missing : unreadable(std::strerror(errno));
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return unreadable("not a regular file");
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxHiveSize) return unreadable("larger than 16 MiB");
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxHiveSize) return unreadable("larger than 1 MiB");
     char buf[8192];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
@@ -73,7 +74,7 @@ ReadResult ReadHiveFile(const fs::path& path, std::string& text, std::string* wh
         }
         if (n == 0) break;
         text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > kMaxHiveSize) return unreadable("larger than 16 MiB");
+        if (text.size() > kMaxHiveSize) return unreadable("larger than 1 MiB");
     }
     return ReadResult::Ok;
 }
@@ -253,6 +254,7 @@ LONG RegCloseKey(HKEY hKey) {
 
     // Apply the changes to the file as it is now, so that whatever else
     // changed in it since the key was opened is kept.
+    key->snapshot = {};
     std::string text;
     std::string why;
     if (ReadHiveFile(key->hivePath, text, &why) == ReadResult::Unreadable) {

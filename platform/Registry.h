@@ -19,9 +19,9 @@
 // opened) is kept as it is and written back in its place; only the values that
 // are set are rewritten, each into the place of its first line in the key
 // (a line whose data cannot be read included), so that a key keeps one line
-// per name. CRLF line ends, a UTF-8 byte order mark and UTF-16LE exports (with
-// their byte order mark) are read; the file is written in UTF-8 with the line
-// ends it had. The text itself is read and written by platform/RegistryText.h.
+// per name. CRLF line ends, a UTF-8 byte order mark and UTF-16LE exports are
+// read; the file is written back in the encoding and with the line ends it
+// had. The text itself is read and written by platform/RegistryText.h.
 //
 // Opening a key reads the file; the values set through a handle are written
 // when the handle is closed: the file is read again, the changes applied and
@@ -80,8 +80,9 @@ LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, const char* 
 // Reads a value (a null or empty name is the key's default value "@").
 // ERROR_FILE_NOT_FOUND when missing; with data null only the type and size
 // are returned; ERROR_MORE_DATA (and the needed size in *cbData) when the
-// buffer is too small. REG_DWORD data is the number in host byte order, REG_SZ
-// the text with its terminating zero, every hex form its bytes as listed.
+// buffer is too small. REG_DWORD data is the number in host byte order (from
+// dword: or from the four bytes of hex(4):, listed lowest first), REG_SZ the
+// text with its terminating zero, every other hex form its bytes as listed.
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData);
 
 // Sets a value, replacing a value of the same name of any type. REG_DWORD needs

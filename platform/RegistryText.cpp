@@ -1,5 +1,7 @@
 #include "platform/RegistryText.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -102,8 +104,10 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// The registry editor exports UTF-16LE; a broken surrogate becomes U+FFFD and
-// an odd last byte (a cut file) is dropped.
+// The registry editor exports UTF-16LE. Every code unit is kept: a surrogate
+// without its partner becomes the three bytes UTF-8 would give its number, so
+// that writing the text back gives the same units. An odd last byte (half a
+// unit of a cut file) is dropped.
 std::string Utf16LeToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() / 2);
@@ -121,9 +125,62 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
                 continue;
             }
         }
-        AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? U'\uFFFD' : static_cast<char32_t>(u));
+        AppendUtf8(out, u);
     }
     return out;
+}
+
+void AppendUtf16Le(std::string& out, char32_t cp) {
+    auto unit = [&](char32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>((u >> 8) & 0xFF);
+    };
+    if (cp < 0x10000) {
+        unit(cp);
+    } else {
+        unit(0xD800 + ((cp - 0x10000) >> 10));
+        unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    }
+}
+
+// The way back. A byte that starts no complete UTF-8 sequence (text a caller
+// set in another encoding) is taken as the character of that number.
+std::string Utf8ToUtf16Le(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x06 ? 2
+                                   : (lead >> 4) == 0x0E ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        char32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        bool whole = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            whole = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        // Overlong forms and numbers past U+10FFFF are not what the decoder writes.
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!whole || cp < kLeast[length] || cp > 0x10FFFF) {
+            AppendUtf16Le(out, lead);
+            ++i;
+            continue;
+        }
+        AppendUtf16Le(out, cp);
+        i += length;
+    }
+    return out;
+}
+
+bool StartsWithUtf16Le(std::string_view bytes, std::string_view ascii) {
+    if (bytes.size() < ascii.size() * 2) return false;
+    for (std::size_t i = 0; i < ascii.size(); ++i) {
+        if (bytes[2 * i] != ascii[i] || bytes[2 * i + 1] != '\0') return false;
+    }
+    return true;
 }
 
 // Quoted names and strings of the export format escape only \ and ".
@@ -208,6 +265,11 @@ std::optional<RegValue> ParseData(std::string_view data) {
             rest.remove_prefix(comma + 1);
             if (Trim(rest).empty()) return std::nullopt;  // a trailing comma
         }
+        // hex(4) lists a number's bytes as Windows stores them, lowest first;
+        // a REG_DWORD is held in the host's order, as dword: gives it.
+        if (v.type == REG_DWORD && v.bytes.size() == sizeof(DWORD) && std::endian::native == std::endian::big) {
+            std::reverse(v.bytes.begin(), v.bytes.end());
+        }
         return v;
     }
     return std::nullopt;
@@ -275,8 +337,12 @@ void ForEachInSection(const std::vector<HiveEntry>& entries, std::string_view se
 HiveText HiveText::Parse(std::string_view bytes) {
     HiveText hive;
     std::string decoded;
-    if (bytes.starts_with("\xFF\xFE")) {
-        decoded = Utf16LeToUtf8(bytes.substr(2));
+    // The registry editor's exports start with a byte order mark; without
+    // one, the header says it.
+    if (bytes.starts_with("\xFF\xFE") || StartsWithUtf16Le(bytes, kHeader)) {
+        hive.m_bUtf16 = true;
+        hive.m_bBom = bytes.starts_with("\xFF\xFE");
+        decoded = Utf16LeToUtf8(bytes.substr(hive.m_bBom ? 2 : 0));
         bytes = decoded;
     } else if (bytes.starts_with("\xEF\xBB\xBF")) {
         hive.m_bBom = true;
@@ -288,6 +354,7 @@ HiveText HiveText::Parse(std::string_view bytes) {
         std::string_view end;
     };
     std::vector<RawLine> lines;
+    lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     while (!bytes.empty()) {
         const auto nl = bytes.find('\n');
         std::string_view text = bytes.substr(0, nl);
@@ -307,6 +374,7 @@ HiveText HiveText::Parse(std::string_view bytes) {
         hive.m_bHeader = first == kHeader || first == kHeaderRegedit4;
     }
 
+    hive.m_entries.reserve(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         HiveEntry e;
         e.lines.push_back({std::string(lines[i].text), std::string(lines[i].end)});
@@ -355,22 +423,14 @@ HiveText HiveText::Parse(std::string_view bytes) {
 
 std::string HiveText::Serialize() const {
     std::string out;
-    if (m_bBom) out += "\xEF\xBB\xBF";
+    if (m_bBom && !m_bUtf16) out += "\xEF\xBB\xBF";
     if (!m_bHeader) {
         const HiveLine header = NewLine(std::string(kHeader));
         out += header.text + header.end + header.end;
     }
     const HiveLine* last = m_entries.empty() ? nullptr : &m_entries.back().lines.back();
     const HiveLine* previous = nullptr;
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        const HiveEntry& e = m_entries[i];
-        if (e.redundant) {
-            std::size_t next = i + 1;
-            while (next < m_entries.size() && m_entries[next].redundant) ++next;
-            const bool joins = previous && EndsInBackslash(previous->text) && next < m_entries.size() &&
-                               IsHexContinuation(m_entries[next].lines.front().text);
-            if (!joins) continue;
-        }
+    auto emit = [&](const HiveEntry& e) {
         for (const HiveLine& line : e.lines) {
             out += line.text;
             out += line.end;
@@ -379,8 +439,24 @@ std::string HiveText::Serialize() const {
             if (!line.end.ends_with('\n') && &line != last) out += line.end.empty() ? NewLine({}).end : "\n";
             previous = &line;
         }
+    };
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (!m_entries[i].redundant) {
+            emit(m_entries[i]);
+            continue;
+        }
+        // A run of left-out lines stays in, as its first line (a value line,
+        // which never ends in "\"), only where leaving it out would join a
+        // wrapped hex line before it with hex bytes after it.
+        std::size_t next = i + 1;
+        while (next < m_entries.size() && m_entries[next].redundant) ++next;
+        const bool joins = previous && EndsInBackslash(previous->text) && next < m_entries.size() &&
+                           IsHexContinuation(m_entries[next].lines.front().text);
+        if (joins) emit(m_entries[i]);
+        i = next - 1;
     }
-    return out;
+    if (!m_bUtf16) return out;
+    return (m_bBom ? std::string("\xFF\xFE") : std::string()) + Utf8ToUtf16Le(out);
 }
 
 bool HiveText::HasSection(std::string_view section) const {

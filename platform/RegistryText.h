@@ -60,12 +60,13 @@ struct HiveEntry {
 class HiveText {
 public:
     // Reads a file's bytes: UTF-8 with or without a byte order mark, or
-    // UTF-16LE with one; LF or CRLF line ends.
+    // UTF-16LE (as the registry editor exports it: with a byte order mark,
+    // or without one but starting with the header); LF or CRLF line ends.
     static HiveText Parse(std::string_view bytes);
     // The text to store: the export header first (added when the file had
     // none), every line with the line end it had (new lines with those of
-    // the file's first line), UTF-8 (with the byte order mark when the file
-    // had one).
+    // the file's first line), in the encoding the file had (UTF-8 for a new
+    // file), with the byte order mark when the file had one.
     std::string Serialize() const;
 
     // Section paths and value names compare without regard to case.
@@ -90,6 +91,7 @@ private:
     std::vector<HiveEntry> m_entries;
     bool m_bHeader = false;
     bool m_bBom = false;
+    bool m_bUtf16 = false;
     bool m_bCrLf = false;
 };
 

@@ -148,22 +148,32 @@ TEST_F(SettingsStore, ValuesOutsideTheDialogRangesArePassedThrough) {
 }
 
 TEST_F(SettingsStore, AnUnreadableHiveLeavesTheDefaultsAndIsNotOverwritten) {
-    // A hive far too large to be ours (sparse, so cheap) cannot be read.
-    WriteHive(std::string(kHeaderAndSection) + "\"intBrdNumCur\"=dword:00000032\n");
-    const auto size = fs::file_size(HiveFile());
-    fs::resize_file(HiveFile(), 64u << 20);
+    // A file of the largest size read, one value line over and over (the last
+    // one counts), and the same file one byte larger, which is not ours.
+    constexpr std::size_t kLimit = 1u << 20;
+    const std::string line = "\"intBrdNumCur\"=dword:00000031\n";
+    std::string big = kHeaderAndSection;
+    while (big.size() + line.size() <= kLimit) big += line;
+    big.replace(big.size() - line.size(), line.size(), "\"intBrdNumCur\"=dword:00000032\n");
+    big.resize(kLimit, '\n');
+    WriteHive(big + "\n");
     Settings s;
     s.Load();
     EXPECT_FALSE(s.m_bLoaded);
     ExpectDefaults(s);
     s.Save();
-    EXPECT_EQ(fs::file_size(HiveFile()), 64u << 20);
+    EXPECT_EQ(ReadHive(), big + "\n");
 
-    // Once readable again, the stored value is still there.
-    fs::resize_file(HiveFile(), size);
+    // Once readable, the stored value is there, and the save keeps it once.
+    WriteHive(big);
     s.Load();
     EXPECT_TRUE(s.m_bLoaded);
     EXPECT_EQ(s.intBrdNumCur, 50);
+    s.Save();
+    const std::string text = ReadHive();
+    EXPECT_LT(text.size(), 1000u);
+    EXPECT_NE(text.find("\"intBrdNumCur\"=dword:00000032\n"), std::string::npos);
+    EXPECT_EQ(text.find("\"intBrdNumCur\"="), text.rfind("\"intBrdNumCur\"="));
 }
 
 // Files whose wrapped hex line leads nowhere: after two runs, and a value the

@@ -253,29 +253,29 @@ TEST_F(RegistryHive, ReadsCrLfAndUtf16ExportsAndFilesWithoutHeader) {
     EXPECT_EQ(ReadHive(), std::string("Windows Registry Editor Version 5.00\r\n\r\n") + kSection +
                               "\r\n\"a\"=dword:00000001\r\n\"b\"=dword:00000002\r\n\r\n");
 
-    // What the registry editor writes on Windows: UTF-16LE with a byte order mark.
-    const std::string utf8 = std::string("Windows Registry Editor Version 5.00\r\n\r\n") + kSection +
-                             "\r\n\"\xC3\xA9t\xC3\xA9\"=dword:0000000c\r\n";
-    std::string utf16 = "\xFF\xFE";
-    for (char32_t c : std::u32string{U"Windows Registry Editor Version 5.00\r\n\r\n"}) {
-        utf16 += static_cast<char>(c);
-        utf16 += '\0';
+    // What the registry editor writes on Windows: UTF-16LE with a byte order
+    // mark (or, from other tools, without one). The file stays UTF-16 with
+    // every unit it held, a surrogate without its partner included.
+    auto utf16 = [](std::u16string_view text) {
+        std::string bytes;
+        for (char16_t u : text) {
+            bytes += static_cast<char>(u & 0xFF);
+            bytes += static_cast<char>(u >> 8);
+        }
+        return bytes;
+    };
+    std::u16string exported = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\\u65E5\u672C]\r\n\"\U0001F426\"=\"\xD800\"\r\n\r\n";
+    for (char c : std::string(kSection)) exported += static_cast<char16_t>(c);
+    exported += u"\r\n\"\u00E9t\u00E9\"=dword:0000000c\r\n";
+    for (const char* bom : {"\xFF\xFE", ""}) {
+        WriteHive(bom + utf16(exported));
+        key = Open();
+        EXPECT_EQ(QueryDword(key, "\xC3\xA9t\xC3\xA9"), 12u);
+        EXPECT_EQ(SetDword(key, "n", 1), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(ReadHive(), bom + utf16(exported + u"\"n\"=dword:00000001\r\n"));
     }
-    for (char c : std::string(kSection) + "\r\n\"") {
-        utf16 += c;
-        utf16 += '\0';
-    }
-    utf16 += std::string("\xE9\0t\0\xE9\0", 6);
-    for (char c : std::string("\"=dword:0000000c\r\n")) {
-        utf16 += c;
-        utf16 += '\0';
-    }
-    WriteHive(utf16);
-    key = Open();
-    EXPECT_EQ(QueryDword(key, "\xC3\xA9t\xC3\xA9"), 12u);
-    EXPECT_EQ(SetDword(key, "n", 1), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(ReadHive(), utf8 + "\"n\"=dword:00000001\r\n");
 
     // Stray text and no header: the text stays, the header is put in front.
     WriteHive("stray\n");
