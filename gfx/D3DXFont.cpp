@@ -224,6 +224,8 @@ HRESULT D3DXFont::Create(Direct3DDevice8* device, HFONT font) {
     glEnableVertexAttribArray(1);
     glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex), reinterpret_cast<const void*>(2 * sizeof(float)));
     glBindVertexArray(0);
+    // The bindings above are not the device's: it sets its own again.
+    m_pDevice->BindBackBuffer();
     return glGetError() == GL_NO_ERROR ? D3D_OK : E_FAIL;
 }
 
@@ -314,7 +316,7 @@ int D3DXFont::DrawTextA(const char* text, int count, RECT* rect, DWORD format, D
         }
     }
 
-    if (quads > 0) {
+    if (quads > 0 && m_pDevice->OpenGlDrawing()) {
         m_pDevice->BindBackBuffer();
         const auto bbW = static_cast<float>(m_pDevice->BackBufferWidth());
         const auto bbH = static_cast<float>(m_pDevice->BackBufferHeight());

@@ -245,7 +245,8 @@ HRESULT Direct3DDevice8::CreateBackBuffer() {
     if (m_nBackWidth == 0 || m_nBackHeight == 0 || m_nBackWidth > 16384 || m_nBackHeight > 16384)
         return D3DERR_INVALIDCALL;
     glGenFramebuffers(1, &m_glFramebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
+    m_Gl.Forget();
+    m_Gl.Framebuffer(m_glFramebuffer);
     glGenRenderbuffers(1, &m_glColorBuffer);
     glBindRenderbuffer(GL_RENDERBUFFER, m_glColorBuffer);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(m_nBackWidth),
@@ -380,9 +381,21 @@ void Direct3DDevice8::SetDefaultStates() {
 }
 
 void Direct3DDevice8::BindBackBuffer() {
+    m_Gl.Forget();
     glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
     glViewport(0, 0, static_cast<GLsizei>(m_nBackWidth), static_cast<GLsizei>(m_nBackHeight));
 }
+
+void Direct3DDevice8::FinishDrawing() {
+    if (m_bOpenGl) glFinish();
+}
+
+Direct3DDevice8::Statistics Direct3DDevice8::GetStatistics() const {
+    Statistics s = m_Stats;
+    s.stateCalls = m_Gl.Calls();
+    return s;
+}
+
 
 HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                                DWORD stencil) {
@@ -391,16 +404,18 @@ HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D
     if ((flags & D3DCLEAR_ZBUFFER) && !m_glDepthBuffer) return D3DERR_INVALIDCALL;
     if (flags & D3DCLEAR_STENCIL) return D3DERR_INVALIDCALL;  // the depth buffer has no stencil bits
     (void)stencil;
-    BindBackBuffer();
+    if (!m_bOpenGl) return D3D_OK;
+    ForgetGlStateIfObjectsWentAway();
+    m_Gl.Framebuffer(m_glFramebuffer);
 
     // Clearing ignores the write masks but is limited to the viewport (and to
     // the rectangles, when given). Direct3D rectangles count rows from the top.
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glDepthMask(GL_TRUE);
-    glEnable(GL_SCISSOR_TEST);
-    glClearColor(static_cast<float>((color >> 16) & 0xFF) / 255.0f, static_cast<float>((color >> 8) & 0xFF) / 255.0f,
-                 static_cast<float>(color & 0xFF) / 255.0f, static_cast<float>((color >> 24) & 0xFF) / 255.0f);
-    glClearDepth(static_cast<double>(z));
+    m_Gl.ColorMask(true, true, true, true);
+    m_Gl.DepthMask(true);
+    m_Gl.Enable(GL_SCISSOR_TEST, true);
+    m_Gl.ClearColor(static_cast<float>((color >> 16) & 0xFF) / 255.0f, static_cast<float>((color >> 8) & 0xFF) / 255.0f,
+                    static_cast<float>(color & 0xFF) / 255.0f, static_cast<float>((color >> 24) & 0xFF) / 255.0f);
+    m_Gl.ClearDepth(static_cast<double>(z));
     const GLbitfield mask = ((flags & D3DCLEAR_TARGET) ? GL_COLOR_BUFFER_BIT : 0u) |
                             ((flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0u);
     const LONG vx1 = static_cast<LONG>(m_Viewport.X), vy1 = static_cast<LONG>(m_Viewport.Y);
@@ -411,19 +426,18 @@ HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D
         x2 = std::min(x2, vx2);
         y2 = std::min(y2, vy2);
         if (x2 <= x1 || y2 <= y1) return;
-        glScissor(x1, static_cast<GLint>(m_nBackHeight) - y2, x2 - x1, y2 - y1);
+        m_Gl.Scissor(x1, static_cast<GLint>(m_nBackHeight) - y2, x2 - x1, y2 - y1);
         glClear(mask);
     };
     if (count == 0) clearRect(vx1, vy1, vx2, vy2);
     for (DWORD i = 0; i < count; ++i) clearRect(rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2);
-    glDisable(GL_SCISSOR_TEST);
+    m_Gl.Enable(GL_SCISSOR_TEST, false);
     return D3D_OK;
 }
 
 HRESULT Direct3DDevice8::BeginScene() {
     if (m_bInScene) return D3DERR_INVALIDCALL;
     m_bInScene = true;
-    BindBackBuffer();
     return D3D_OK;
 }
 
@@ -444,11 +458,16 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
     }
     if (m_bLost) return D3DERR_DEVICELOST;
 
+    if (!m_bOpenGl) {
+        ++m_nPresents;
+        return D3D_OK;
+    }
     int drawW = 0, drawH = 0;
     m_pSurface->DrawableSize(drawW, drawH);
     // The destination in drawable pixels, rows counted from the bottom.
     GLint x0 = 0, y0 = 0, x1 = drawW, y1 = drawH;
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    m_Gl.Enable(GL_SCISSOR_TEST, false);  // it would limit the blit
+    m_Gl.Framebuffer(0);
     if (destRect) {
         int winW = 0, winH = 0;
         m_pSurface->WindowSize(winW, winH);
@@ -459,11 +478,10 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
         y0 = drawH - static_cast<GLint>(std::lround(destRect->bottom * sy));
         y1 = drawH - static_cast<GLint>(std::lround(destRect->top * sy));
         if (x0 > 0 || y0 > 0 || x1 < drawW || y1 < drawH) {
-            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-            glDisable(GL_SCISSOR_TEST);
+            m_Gl.ColorMask(true, true, true, true);
             const D3DCOLOR c = m_dwBorderColor;
-            glClearColor(static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
-                         static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
+            m_Gl.ClearColor(static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
+                            static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
             glClear(GL_COLOR_BUFFER_BIT);
         }
     }
@@ -472,7 +490,7 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
     glBlitFramebuffer(0, 0, static_cast<GLint>(m_nBackWidth), static_cast<GLint>(m_nBackHeight), x0, y0, x1, y1,
                       GL_COLOR_BUFFER_BIT, sameSize ? GL_NEAREST : GL_LINEAR);
     m_pSurface->Swap();
-    glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
+    m_Gl.Framebuffer(m_glFramebuffer);
     ++m_nPresents;
     if (m_bFollowWindow) FollowWindowSize(drawW, drawH);
     return D3D_OK;
@@ -508,6 +526,7 @@ HRESULT Direct3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
     }
     m_pSurface->MakeCurrent();
     DestroyBackBuffer();
+    m_Gl.Forget();
     m_Params = next;
     m_bFollowWindow = followWindow && m_pSurface->IsResizable();
     const HRESULT hr = CreateBackBuffer();
@@ -606,7 +625,7 @@ bool Direct3DDevice8::ReadBackBuffer(std::vector<std::uint32_t>& pixels) {
     const std::size_t w = m_nBackWidth, h = m_nBackHeight;
     pixels.resize(w * h);
     std::vector<std::uint8_t> rgba(w * h * 4);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
+    m_Gl.Framebuffer(m_glFramebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, static_cast<GLsizei>(w), static_cast<GLsizei>(h), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     // OpenGL's row 0 is the bottom row; the back buffer's top-left is pixel (0, 0).

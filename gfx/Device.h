@@ -35,7 +35,9 @@
 #include <vector>
 
 #include "gfx/D3D8Types.h"
+#include "gfx/GlState.h"
 #include "gfx/PipelineGlsl.h"
+#include "gfx/VertexFormat.h"
 #include "platform/Win32Types.h"
 
 class GlSurface;
@@ -63,7 +65,6 @@ class Direct3DDevice8;
 class Direct3DVertexBuffer8;
 class Direct3DIndexBuffer8;
 class Direct3DTexture8;
-struct VertexLayout;
 
 enum D3DPRIMITIVETYPE : DWORD {
     D3DPT_POINTLIST = 1,
@@ -164,7 +165,9 @@ public:
     UINT BackBufferHeight() const { return m_nBackHeight; }
     BOOL IsSoftwareVertexProcessing() const { return m_bSoftwareVertexProcessing; }
 
-    // Makes the back buffer the target of OpenGL drawing (for the text font).
+    // Makes the back buffer the target of OpenGL drawing for code that draws
+    // with OpenGL itself (the text font); the device sets its own states
+    // again at its next draw.
     void BindBackBuffer();
 
     // The back buffer's pixels as 0xAARRGGBB, top row first.
@@ -182,8 +185,31 @@ public:
     std::uint64_t PresentCount() const { return m_nPresents; }
 
     // Draw calls that reached OpenGL, and OpenGL programs linked so far.
-    std::uint64_t DrawCount() const { return m_nDraws; }
+    std::uint64_t DrawCount() const { return m_Stats.draws; }
     std::size_t ProgramCount() const;
+
+    // What the device has sent to OpenGL since it was created; a benchmark
+    // takes the difference over a frame.
+    struct Statistics {
+        std::uint64_t draws = 0;           // draw calls
+        std::uint64_t stateCalls = 0;      // state changes: capabilities, functions, masks, bindings, attributes
+        std::uint64_t uniformUploads = 0;  // uniform calls
+        std::uint64_t uniformBytes = 0;
+        std::uint64_t dataUploads = 0;     // buffer ranges and texture levels
+        std::uint64_t dataBytes = 0;
+    };
+    Statistics GetStatistics() const;
+
+    // Waits until OpenGL has drawn everything sent so far (a benchmark splits
+    // a frame's time with it).
+    void FinishDrawing();
+
+    // With OpenGL off the device does all its own work (state, checks,
+    // programs found by their keys) but sends nothing to OpenGL, so that a
+    // benchmark can time a frame's processor work outside the driver. What
+    // would have been uploaded waits for the first draw with OpenGL on.
+    void SetOpenGlDrawing(bool on) { m_bOpenGl = on; }
+    bool OpenGlDrawing() const { return m_bOpenGl; }
 
     // Vertices that vertex programs have processed on the CPU so far
     // (software vertex processing).
@@ -221,6 +247,7 @@ private:
     struct VertexShaderObject;
     struct Program;
     HRESULT PrepareDraw(bool indexed);
+    void SendDrawState(bool indexed, std::uint64_t firstVertex, std::uint64_t vertices);
     unsigned SoftwareVertexShader(std::uint32_t varyings);
     bool IndicesWithin(UINT startIndex, UINT count, UINT minIndex, UINT numVertices) const;
     void ProcessVerticesInSoftware(UINT first, UINT count);
@@ -234,6 +261,8 @@ private:
     void ApplyTextures(const FragmentKey& key);
     void ApplyVertexLayout(const VertexLayout& layout);
     void UploadUniforms(Program& program, bool fixedFunction);
+    void UploadStreamRange(std::uint64_t firstVertex, std::uint64_t vertices);
+    void ForgetGlStateIfObjectsWentAway();
     unsigned Sampler(DWORD stage);
     VertexShaderObject* ShaderFromHandle(DWORD handle);
 
@@ -289,7 +318,14 @@ private:
     std::uint64_t m_nMaterialVersion = 1;
     std::uint64_t m_nRenderStateVersion = 1;
 
-    UINT m_nDrawVertices = 0;  // vertices the bound stream holds for the current draw
+    // The current draw, as PrepareDraw found it.
+    UINT m_nDrawVertices = 0;  // vertices the bound stream holds
+    UINT m_nDrawStride = 0;    // bytes of a vertex the layout reads
+    Program* m_pDrawProgram = nullptr;
+    const VertexLayout* m_pDrawLayout = nullptr;
+    VertexLayout m_DrawFvfLayout;  // the layout of a format code
+    bool m_bDrawFixedFunction = true;
+    FragmentKey m_DrawFragment;
 
     // Software vertex processing: the program the current draw runs on the
     // CPU (null when the GPU runs it), the varyings its fragment program
@@ -305,5 +341,9 @@ private:
     std::uint64_t m_nSoftwareVertices = 0;
     unsigned m_glVertexArray = 0;
     bool m_bClipControl = false;
-    std::uint64_t m_nDraws = 0;
+
+    GlState m_Gl;
+    Statistics m_Stats;
+    std::uint64_t m_nObjectDeletionsSeen = 0;
+    bool m_bOpenGl = true;
 };

@@ -168,7 +168,7 @@ HRESULT Direct3DDevice8::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf,
     auto* vb = new Direct3DVertexBuffer8();  // handed to the caller, or released below
     vb->m_dwFVF = fvf;
     vb->m_Pool = pool;
-    if (!vb->Create(length, usage)) {
+    if (!vb->Create(length, usage, m_Gl)) {
         vb->Release();
         return D3DERR_OUTOFVIDEOMEMORY;
     }
@@ -185,7 +185,7 @@ HRESULT Direct3DDevice8::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT f
     auto* ib = new Direct3DIndexBuffer8();  // handed to the caller, or released below
     ib->m_Format = format;
     ib->m_Pool = pool;
-    if (!ib->Create(length, usage)) {
+    if (!ib->Create(length, usage, m_Gl)) {
         ib->Release();
         return D3DERR_OUTOFVIDEOMEMORY;
     }
@@ -298,7 +298,10 @@ HRESULT Direct3DDevice8::DeleteVertexShader(DWORD handle) {
     std::erase_if(m_Programs, [&](const auto& entry) {
         const ProgramKey& key = entry.first;
         if (key.vertex != ProgramKey::Vertex::Program || key.id != shader->slot) return false;
-        if (entry.second) glDeleteProgram(entry.second->glProgram);
+        if (entry.second) {
+            glDeleteProgram(entry.second->glProgram);
+            CountGlObjectDeletion();
+        }
         return true;
     });
     if (shader->glShader) glDeleteShader(shader->glShader);
@@ -442,7 +445,9 @@ Direct3DDevice8::Program* Direct3DDevice8::FindProgram(unsigned vertexShader, co
     p->locTFactor = loc("uTFactor");
     p->locFogColor = loc("uFogColor");
     p->locAlphaRef = loc("uAlphaRef");
-    glUseProgram(program);
+    for (std::size_t i = 0; i < p->locConstant.size(); ++i)
+        p->locConstant[i] = p->locC >= 0 ? loc(("c[" + std::to_string(i) + "]").c_str()) : -1;
+    m_Gl.Program(program);
     for (int i = 0; i < static_cast<int>(kMaxTextureStages); ++i) {
         const std::string name = "uTex" + std::to_string(i);
         const GLint l = loc(name.c_str());
@@ -510,115 +515,176 @@ unsigned Direct3DDevice8::Sampler(DWORD stage) {
 
 void Direct3DDevice8::ApplyTextures(const FragmentKey& key) {
     for (DWORD stage = 0; stage < key.stageCount; ++stage) {
-        glActiveTexture(GL_TEXTURE0 + stage);
         if (m_Textures[stage]) {
-            m_Textures[stage]->Upload();
-            glBindSampler(stage, Sampler(stage));
+            const std::size_t bytes = m_Textures[stage]->Upload(m_Gl, stage);
+            if (bytes) {
+                ++m_Stats.dataUploads;
+                m_Stats.dataBytes += bytes;
+            }
+            m_Gl.Sampler(stage, Sampler(stage));
         } else {
-            glBindTexture(GL_TEXTURE_2D, 0);
-            glBindSampler(stage, 0);
+            m_Gl.Texture(stage, 0);
+            m_Gl.Sampler(stage, 0);
         }
     }
-    glActiveTexture(GL_TEXTURE0);
 }
 
 void Direct3DDevice8::ApplyRenderStates() {
     const auto& rs = m_RenderStates;
     if (rs[D3DRS_ZENABLE] != D3DZB_FALSE && m_glDepthBuffer) {
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GlCompare(rs[D3DRS_ZFUNC]));
-        glDepthMask(rs[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+        m_Gl.Enable(GL_DEPTH_TEST, true);
+        m_Gl.DepthFunc(GlCompare(rs[D3DRS_ZFUNC]));
+        m_Gl.DepthMask(rs[D3DRS_ZWRITEENABLE] != 0);
     } else {
-        glDisable(GL_DEPTH_TEST);
+        m_Gl.Enable(GL_DEPTH_TEST, false);
     }
     if (rs[D3DRS_ALPHABLENDENABLE]) {
-        glEnable(GL_BLEND);
-        glBlendFunc(GlBlend(rs[D3DRS_SRCBLEND], true), GlBlend(rs[D3DRS_DESTBLEND], false));
-        glBlendEquation(GlBlendEquation(rs[D3DRS_BLENDOP]));
+        m_Gl.Enable(GL_BLEND, true);
+        m_Gl.BlendFunc(GlBlend(rs[D3DRS_SRCBLEND], true), GlBlend(rs[D3DRS_DESTBLEND], false));
+        m_Gl.BlendEquation(GlBlendEquation(rs[D3DRS_BLENDOP]));
     } else {
-        glDisable(GL_BLEND);
+        m_Gl.Enable(GL_BLEND, false);
     }
     // Direct3D culls by the winding seen on screen; so does OpenGL, whose
     // picture we present unflipped.
     if (rs[D3DRS_CULLMODE] == D3DCULL_NONE) {
-        glDisable(GL_CULL_FACE);
+        m_Gl.Enable(GL_CULL_FACE, false);
     } else {
-        glEnable(GL_CULL_FACE);
-        glFrontFace(GL_CCW);
-        glCullFace(rs[D3DRS_CULLMODE] == D3DCULL_CCW ? GL_FRONT : GL_BACK);
+        m_Gl.Enable(GL_CULL_FACE, true);
+        m_Gl.FrontFace(GL_CCW);
+        m_Gl.CullFace(rs[D3DRS_CULLMODE] == D3DCULL_CCW ? GL_FRONT : GL_BACK);
     }
     const DWORD mask = rs[D3DRS_COLORWRITEENABLE];
-    glColorMask((mask & 1u) != 0, (mask & 2u) != 0, (mask & 4u) != 0, (mask & 8u) != 0);
-    glPolygonMode(GL_FRONT_AND_BACK, rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
-                                     : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
-                                                                             : GL_FILL);
-    glDisable(GL_SCISSOR_TEST);
-    glViewport(static_cast<GLint>(m_Viewport.X),
-               static_cast<GLint>(m_nBackHeight) - static_cast<GLint>(m_Viewport.Y + m_Viewport.Height),
-               static_cast<GLsizei>(m_Viewport.Width), static_cast<GLsizei>(m_Viewport.Height));
-    glDepthRange(static_cast<double>(m_Viewport.MinZ), static_cast<double>(m_Viewport.MaxZ));
+    m_Gl.ColorMask((mask & 1u) != 0, (mask & 2u) != 0, (mask & 4u) != 0, (mask & 8u) != 0);
+    m_Gl.PolygonMode(rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
+                     : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
+                                                             : GL_FILL);
+    m_Gl.Enable(GL_SCISSOR_TEST, false);
+    m_Gl.Viewport(static_cast<GLint>(m_Viewport.X),
+                  static_cast<GLint>(m_nBackHeight) - static_cast<GLint>(m_Viewport.Y + m_Viewport.Height),
+                  static_cast<GLsizei>(m_Viewport.Width), static_cast<GLsizei>(m_Viewport.Height));
+    m_Gl.DepthRange(static_cast<double>(m_Viewport.MinZ), static_cast<double>(m_Viewport.MaxZ));
 }
 
 void Direct3DDevice8::ApplyVertexLayout(const VertexLayout& layout) {
+    const unsigned buffer = m_pStream->GlBuffer();
+    const auto stride = static_cast<GLsizei>(m_nStreamStride);
     for (GLuint r = 0; r < kVertexRegisters; ++r) {
         const VertexElement& e = layout.elements[r];
-        if (e.type == ElementType::None) {
-            glDisableVertexAttribArray(r);
-            glVertexAttrib4f(r, 0.0f, 0.0f, 0.0f, 1.0f);
-            continue;
-        }
-        const auto* offset = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(e.offset));
-        const auto stride = static_cast<GLsizei>(m_nStreamStride);
-        glEnableVertexAttribArray(r);
+        GlState::Attribute a{buffer, 0, GL_FLOAT, false, stride, e.offset};
         switch (e.type) {
-            case ElementType::Float1: glVertexAttribPointer(r, 1, GL_FLOAT, GL_FALSE, stride, offset); break;
-            case ElementType::Float2: glVertexAttribPointer(r, 2, GL_FLOAT, GL_FALSE, stride, offset); break;
-            case ElementType::Float3: glVertexAttribPointer(r, 3, GL_FLOAT, GL_FALSE, stride, offset); break;
-            case ElementType::Float4: glVertexAttribPointer(r, 4, GL_FLOAT, GL_FALSE, stride, offset); break;
+            case ElementType::None: m_Gl.DisableAttribute(r); continue;
+            case ElementType::Float1: a.components = 1; break;
+            case ElementType::Float2: a.components = 2; break;
+            case ElementType::Float3: a.components = 3; break;
+            case ElementType::Float4: a.components = 4; break;
             // A colour's bytes are B, G, R, A; it reads as (r, g, b, a) in 0..1.
-            case ElementType::Color: glVertexAttribPointer(r, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset); break;
-            case ElementType::UByte4: glVertexAttribPointer(r, 4, GL_UNSIGNED_BYTE, GL_FALSE, stride, offset); break;
-            case ElementType::Short2: glVertexAttribPointer(r, 2, GL_SHORT, GL_FALSE, stride, offset); break;
-            case ElementType::Short4: glVertexAttribPointer(r, 4, GL_SHORT, GL_FALSE, stride, offset); break;
-            case ElementType::None: break;
+            case ElementType::Color: a = {buffer, GL_BGRA, GL_UNSIGNED_BYTE, true, stride, e.offset}; break;
+            case ElementType::UByte4: a = {buffer, 4, GL_UNSIGNED_BYTE, false, stride, e.offset}; break;
+            case ElementType::Short2: a = {buffer, 2, GL_SHORT, false, stride, e.offset}; break;
+            case ElementType::Short4: a = {buffer, 4, GL_SHORT, false, stride, e.offset}; break;
         }
+        m_Gl.EnableAttribute(r, a);
     }
 }
 
+bool Direct3DDevice8::Program::Send(int uniform, int location, const float* value, std::size_t floats) {
+    if (location < 0) return false;
+    Held& h = held[static_cast<std::size_t>(uniform)];
+    if (h.known && std::memcmp(h.value.data(), value, floats * sizeof(float)) == 0) return false;
+    std::memcpy(h.value.data(), value, floats * sizeof(float));
+    h.known = true;
+    if (floats == 16) glUniformMatrix4fv(location, 1, GL_FALSE, value);
+    else if (floats == 4) glUniform4fv(location, 1, value);
+    else glUniform1f(location, value[0]);
+    return true;
+}
+
+namespace {
+
+std::array<float, 4> Colour(const D3DCOLORVALUE& c) { return {c.r, c.g, c.b, c.a}; }
+
+std::array<float, 4> Colour(DWORD argb) {
+    return {static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
+            static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>((argb >> 24) & 0xFF) / 255.0f};
+}
+
+}  // namespace
+
 void Direct3DDevice8::UploadUniforms(Program& p, bool fixedFunction) {
+    std::size_t uploads = 0, floats = 0;
+    auto uniform = [&](int which, int location, const float* value, std::size_t count) {
+        if (p.Send(which, location, value, count)) {
+            ++uploads;
+            floats += count;
+        }
+    };
     if (!fixedFunction && p.constantsVersion != m_nConstantsVersion && p.locC >= 0) {
-        glUniform4fv(p.locC, static_cast<GLsizei>(m_Constants.size()), m_Constants[0].data());
+        // Only the registers from the first to the last one that changed,
+        // leaving out those at the end that the program does not read (they
+        // have no location; the others sit in one array from c[0] up).
+        std::size_t first = 0, last = m_Constants.size();
+        while (last > 0 && p.locConstant[last - 1] < 0) --last;
+        if (p.constantsKnown) {
+            while (first < last && p.constants[first] == m_Constants[first]) ++first;
+            while (last > first && p.constants[last - 1] == m_Constants[last - 1]) --last;
+        }
+        if (first < last) {
+            glUniform4fv(p.locConstant[first], static_cast<GLsizei>(last - first), m_Constants[first].data());
+            std::copy(m_Constants.begin() + static_cast<std::ptrdiff_t>(first),
+                      m_Constants.begin() + static_cast<std::ptrdiff_t>(last),
+                      p.constants.begin() + static_cast<std::ptrdiff_t>(first));
+            ++uploads;
+            floats += (last - first) * 4;
+        }
+        p.constantsKnown = true;
         p.constantsVersion = m_nConstantsVersion;
     }
     if (fixedFunction && p.transformsVersion != m_nTransformsVersion) {
-        if (p.locWorld >= 0) glUniformMatrix4fv(p.locWorld, 1, GL_FALSE, &m_Transforms[D3DTS_WORLD].m[0][0]);
-        if (p.locView >= 0) glUniformMatrix4fv(p.locView, 1, GL_FALSE, &m_Transforms[D3DTS_VIEW].m[0][0]);
-        if (p.locProj >= 0) glUniformMatrix4fv(p.locProj, 1, GL_FALSE, &m_Transforms[D3DTS_PROJECTION].m[0][0]);
+        uniform(Program::kWorld, p.locWorld, &m_Transforms[D3DTS_WORLD].m[0][0], 16);
+        uniform(Program::kView, p.locView, &m_Transforms[D3DTS_VIEW].m[0][0], 16);
+        uniform(Program::kProj, p.locProj, &m_Transforms[D3DTS_PROJECTION].m[0][0], 16);
         p.transformsVersion = m_nTransformsVersion;
     }
     if (fixedFunction && p.materialVersion != m_nMaterialVersion) {
-        auto colour = [](int loc, const D3DCOLORVALUE& c) {
-            if (loc >= 0) glUniform4f(loc, c.r, c.g, c.b, c.a);
-        };
-        colour(p.locMatDiffuse, m_Material.Diffuse);
-        colour(p.locMatAmbient, m_Material.Ambient);
-        colour(p.locMatEmissive, m_Material.Emissive);
+        uniform(Program::kMatDiffuse, p.locMatDiffuse, Colour(m_Material.Diffuse).data(), 4);
+        uniform(Program::kMatAmbient, p.locMatAmbient, Colour(m_Material.Ambient).data(), 4);
+        uniform(Program::kMatEmissive, p.locMatEmissive, Colour(m_Material.Emissive).data(), 4);
         p.materialVersion = m_nMaterialVersion;
     }
     if (p.stateVersion != m_nRenderStateVersion) {
-        auto argb = [](int loc, DWORD c) {
-            if (loc >= 0)
-                glUniform4f(loc, static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
-                            static_cast<float>(c & 0xFF) / 255.0f, static_cast<float>((c >> 24) & 0xFF) / 255.0f);
-        };
-        argb(p.locTFactor, m_RenderStates[D3DRS_TEXTUREFACTOR]);
-        argb(p.locFogColor, m_RenderStates[D3DRS_FOGCOLOR]);
-        argb(p.locAmbient, m_RenderStates[D3DRS_AMBIENT]);
-        if (p.locAlphaRef >= 0)
-            glUniform1f(p.locAlphaRef, static_cast<float>(m_RenderStates[D3DRS_ALPHAREF] & 0xFF) / 255.0f);
-        if (p.locFogStart >= 0) glUniform1f(p.locFogStart, DwordToFloat(m_RenderStates[D3DRS_FOGSTART]));
-        if (p.locFogEnd >= 0) glUniform1f(p.locFogEnd, DwordToFloat(m_RenderStates[D3DRS_FOGEND]));
+        uniform(Program::kTFactor, p.locTFactor, Colour(m_RenderStates[D3DRS_TEXTUREFACTOR]).data(), 4);
+        uniform(Program::kFogColor, p.locFogColor, Colour(m_RenderStates[D3DRS_FOGCOLOR]).data(), 4);
+        uniform(Program::kAmbient, p.locAmbient, Colour(m_RenderStates[D3DRS_AMBIENT]).data(), 4);
+        const float alphaRef = static_cast<float>(m_RenderStates[D3DRS_ALPHAREF] & 0xFF) / 255.0f;
+        const float fogStart = DwordToFloat(m_RenderStates[D3DRS_FOGSTART]);
+        const float fogEnd = DwordToFloat(m_RenderStates[D3DRS_FOGEND]);
+        uniform(Program::kAlphaRef, p.locAlphaRef, &alphaRef, 1);
+        uniform(Program::kFogStart, p.locFogStart, &fogStart, 1);
+        uniform(Program::kFogEnd, p.locFogEnd, &fogEnd, 1);
         p.stateVersion = m_nRenderStateVersion;
+    }
+    m_Stats.uniformUploads += uploads;
+    m_Stats.uniformBytes += floats * sizeof(float);
+}
+
+void Direct3DDevice8::UploadStreamRange(std::uint64_t firstVertex, std::uint64_t vertices) {
+    // What the draw reads of the stream: from its first vertex to the end of
+    // its last one.
+    const std::uint64_t begin = firstVertex * m_nStreamStride;
+    const std::uint64_t end = vertices == 0 ? begin : begin + (vertices - 1) * m_nStreamStride + m_nDrawStride;
+    const std::size_t bytes = m_pStream->Upload(m_Gl, GL_ARRAY_BUFFER, static_cast<UINT>(begin),
+                                                static_cast<UINT>(std::min<std::uint64_t>(end, m_pStream->Size())));
+    if (bytes) {
+        ++m_Stats.dataUploads;
+        m_Stats.dataBytes += bytes;
+    }
+}
+
+void Direct3DDevice8::ForgetGlStateIfObjectsWentAway() {
+    if (GlObjectDeletions() != m_nObjectDeletionsSeen) {
+        m_nObjectDeletionsSeen = GlObjectDeletions();
+        m_Gl.Forget();
     }
 }
 
@@ -677,22 +743,35 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
     // A stride shorter than the layout's vertex would read past the buffer.
     if (m_nStreamStride < layout->stride) return D3DERR_INVALIDCALL;
     m_nDrawVertices = m_pStream->Size() < layout->stride ? 0 : (m_pStream->Size() - layout->stride) / m_nStreamStride + 1;
-
-    BindBackBuffer();
-    ApplyRenderStates();
-    glUseProgram(program->glProgram);
-    UploadUniforms(*program, fixedFunction);
-    ApplyTextures(key.fragment);
-
-    if (m_pSoftwareShader) {
-        glBindVertexArray(m_glSoftwareVertexArray);
-    } else {
-        glBindVertexArray(m_glVertexArray);
-        m_pStream->Upload(GL_ARRAY_BUFFER);
-        ApplyVertexLayout(*layout);
-    }
-    if (indexed) m_pIndices->Upload(GL_ELEMENT_ARRAY_BUFFER);
+    m_nDrawStride = layout->stride;
+    m_pDrawProgram = program;
+    m_pDrawLayout = layout == &fvfLayout ? &(m_DrawFvfLayout = fvfLayout) : layout;
+    m_bDrawFixedFunction = fixedFunction;
+    m_DrawFragment = key.fragment;
     return D3D_OK;
+}
+
+void Direct3DDevice8::SendDrawState(bool indexed, std::uint64_t firstVertex, std::uint64_t vertices) {
+    ForgetGlStateIfObjectsWentAway();
+    m_Gl.Framebuffer(m_glFramebuffer);
+    ApplyRenderStates();
+    m_Gl.Program(m_pDrawProgram->glProgram);
+    UploadUniforms(*m_pDrawProgram, m_bDrawFixedFunction);
+    ApplyTextures(m_DrawFragment);
+    if (m_pSoftwareShader) {
+        m_Gl.VertexArray(m_glSoftwareVertexArray);
+    } else {
+        m_Gl.VertexArray(m_glVertexArray);
+        UploadStreamRange(firstVertex, vertices);
+        ApplyVertexLayout(*m_pDrawLayout);
+    }
+    if (indexed) {
+        const std::size_t bytes = m_pIndices->Upload(m_Gl, GL_ELEMENT_ARRAY_BUFFER, 0, m_pIndices->Size());
+        if (bytes) {
+            ++m_Stats.dataUploads;
+            m_Stats.dataBytes += bytes;
+        }
+    }
 }
 
 HRESULT Direct3DDevice8::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
@@ -704,13 +783,15 @@ HRESULT Direct3DDevice8::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, 
     if (FAILED(hr)) return hr;
     const UINT vertices = m_nDrawVertices;
     if (startVertex > vertices || static_cast<UINT>(count) > vertices - startVertex) return D3DERR_INVALIDCALL;
+    if (!m_bOpenGl) return D3D_OK;
+    SendDrawState(false, startVertex, static_cast<UINT>(count));
     if (m_pSoftwareShader) {
         ProcessVerticesInSoftware(startVertex, static_cast<UINT>(count));
         glDrawArrays(mode, 0, count);
     } else {
         glDrawArrays(mode, static_cast<GLint>(startVertex), count);
     }
-    ++m_nDraws;
+    ++m_Stats.draws;
     return D3D_OK;
 }
 
@@ -727,22 +808,28 @@ HRESULT Direct3DDevice8::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minInd
     if (startIndex > indices || static_cast<UINT>(count) > indices - startIndex) return D3DERR_INVALIDCALL;
     const GLenum indexType = indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
     const auto* indexOffset = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize);
+    const std::uint64_t first = std::uint64_t{m_nBaseVertex} + minIndex;
     if (m_pSoftwareShader) {
         // Only the vertices the draw names are processed: minIndex ..
         // minIndex + numVertices - 1 after the base vertex. They go to the
         // scratch buffer from its start, where the indices find them moved
         // down by minIndex.
-        const std::uint64_t first = std::uint64_t{m_nBaseVertex} + minIndex;
         if (first + numVertices > m_nDrawVertices || minIndex > 0x7FFFFFFFu) return D3DERR_INVALIDCALL;
         if (!IndicesWithin(startIndex, static_cast<UINT>(count), minIndex, numVertices)) return D3DERR_INVALIDCALL;
+        if (!m_bOpenGl) return D3D_OK;
+        SendDrawState(true, first, numVertices);
         ProcessVerticesInSoftware(static_cast<UINT>(first), numVertices);
         glDrawElementsBaseVertex(mode, count, indexType, indexOffset, -static_cast<GLint>(minIndex));
-        ++m_nDraws;
+        ++m_Stats.draws;
         return D3D_OK;
     }
     // Every index, moved by the base vertex, must name a vertex of the stream.
     if (std::uint64_t{m_nBaseVertex} + m_pIndices->MaxIndex() >= m_nDrawVertices) return D3DERR_INVALIDCALL;
+    if (!m_bOpenGl) return D3D_OK;
+    // The vertices the draw names are the ones it reads (minIndex and
+    // numVertices say so); those are what it uploads of the stream.
+    SendDrawState(true, first, numVertices);
     glDrawElementsBaseVertex(mode, count, indexType, indexOffset, static_cast<GLint>(m_nBaseVertex));
-    ++m_nDraws;
+    ++m_Stats.draws;
     return D3D_OK;
 }

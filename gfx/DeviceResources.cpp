@@ -6,25 +6,34 @@
 #include <cstring>
 #include <limits>
 
+namespace {
+std::uint64_t g_nGlObjectDeletions = 0;
+}  // namespace
+
+void CountGlObjectDeletion() { ++g_nGlObjectDeletions; }
+std::uint64_t GlObjectDeletions() { return g_nGlObjectDeletions; }
+
 // ---------------------------------------------------------------------------
 // Buffers
 
-bool DeviceBuffer::Create(UINT size, DWORD usage) {
+bool DeviceBuffer::Create(UINT size, DWORD usage, GlState& gl) {
     if (size == 0) return false;
     m_Data.assign(size, 0);
     m_dwUsage = usage;
     glGenBuffers(1, &m_glBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, m_glBuffer);
+    gl.ArrayBuffer(m_glBuffer);
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(size), nullptr,
                  (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
     m_nDirtyBegin = 0;
     m_nDirtyEnd = size;
     return m_glBuffer != 0;
 }
 
 DeviceBuffer::~DeviceBuffer() {
-    if (m_glBuffer) glDeleteBuffers(1, &m_glBuffer);
+    if (m_glBuffer) {
+        glDeleteBuffers(1, &m_glBuffer);
+        CountGlObjectDeletion();
+    }
 }
 
 HRESULT DeviceBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD flags) {
@@ -57,14 +66,20 @@ HRESULT DeviceBuffer::Unlock() {
     return D3D_OK;
 }
 
-unsigned DeviceBuffer::Upload(unsigned target) {
-    glBindBuffer(target, m_glBuffer);
-    if (m_nDirtyEnd > m_nDirtyBegin) {
-        glBufferSubData(target, static_cast<GLintptr>(m_nDirtyBegin),
-                        static_cast<GLsizeiptr>(m_nDirtyEnd - m_nDirtyBegin), m_Data.data() + m_nDirtyBegin);
-        m_nDirtyBegin = m_nDirtyEnd = 0;
-    }
-    return m_glBuffer;
+std::size_t DeviceBuffer::Upload(GlState& gl, unsigned target, UINT begin, UINT end) {
+    if (target == GL_ELEMENT_ARRAY_BUFFER) gl.ElementBuffer(m_glBuffer);
+    else gl.ArrayBuffer(m_glBuffer);
+    const UINT from = std::max(m_nDirtyBegin, begin), to = std::min(m_nDirtyEnd, end);
+    if (from >= to) return 0;
+    // The dirty range stays one range: what is sent from its start (or up
+    // to its end) leaves the rest; a part in its middle goes with what lies
+    // before it.
+    const UINT first = to == m_nDirtyEnd ? from : m_nDirtyBegin;
+    glBufferSubData(target, static_cast<GLintptr>(first), static_cast<GLsizeiptr>(to - first), m_Data.data() + first);
+    if (to == m_nDirtyEnd) m_nDirtyEnd = first;
+    else m_nDirtyBegin = to;
+    if (m_nDirtyBegin >= m_nDirtyEnd) m_nDirtyBegin = m_nDirtyEnd = 0;
+    return to - first;
 }
 
 HRESULT Direct3DVertexBuffer8::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
@@ -166,13 +181,17 @@ HRESULT Direct3DTexture8::Create(UINT width, UINT height, UINT levels, DWORD usa
         h = std::max(1u, h / 2);
     }
     m_LevelLocked.assign(levels, false);
+    m_LevelReadOnly.assign(levels, false);
     glGenTextures(1, &m_glTexture);
     m_bDirty = true;
     return m_glTexture ? D3D_OK : D3DERR_OUTOFVIDEOMEMORY;
 }
 
 Direct3DTexture8::~Direct3DTexture8() {
-    if (m_glTexture) glDeleteTextures(1, &m_glTexture);
+    if (m_glTexture) {
+        glDeleteTextures(1, &m_glTexture);
+        CountGlObjectDeletion();
+    }
 }
 
 HRESULT Direct3DTexture8::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
@@ -183,7 +202,7 @@ HRESULT Direct3DTexture8::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
     return D3D_OK;
 }
 
-HRESULT Direct3DTexture8::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD) {
+HRESULT Direct3DTexture8::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     if (!locked || level >= m_Levels.size() || m_LevelLocked[level]) return D3DERR_INVALIDCALL;
     Level& l = m_Levels[level];
     const UINT bpp = BytesPerPixel(m_Format);
@@ -197,41 +216,46 @@ HRESULT Direct3DTexture8::LockRect(UINT level, D3DLOCKED_RECT* locked, const REC
     locked->Pitch = static_cast<INT>(l.width * bpp);
     locked->pBits = l.pixels.data() + offset;
     m_LevelLocked[level] = true;
+    m_LevelReadOnly[level] = (flags & D3DLOCK_READONLY) != 0;
     return D3D_OK;
 }
 
 HRESULT Direct3DTexture8::UnlockRect(UINT level) {
     if (level >= m_Levels.size() || !m_LevelLocked[level]) return D3DERR_INVALIDCALL;
     m_LevelLocked[level] = false;
-    m_bDirty = true;
+    // What was only read needs no upload.
+    if (!m_LevelReadOnly[level]) m_bDirty = true;
     return D3D_OK;
 }
 
-unsigned Direct3DTexture8::Upload() {
-    glBindTexture(GL_TEXTURE_2D, m_glTexture);
-    if (!m_bDirty) return m_glTexture;
-    const GlFormat gl = ToGl(m_Format);
+std::size_t Direct3DTexture8::Upload(GlState& gl, unsigned unit) {
+    gl.Texture(unit, m_glTexture);
+    if (!m_bDirty) return 0;
+    gl.ActiveUnit(unit);
+    std::size_t bytes = 0;
+    const GlFormat format = ToGl(m_Format);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     // Rows go up top row first, so texture coordinate v = 0 is the image's top.
     for (std::size_t i = 0; i < m_Levels.size(); ++i) {
         const Level& l = m_Levels[i];
-        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), static_cast<GLint>(gl.internal),
-                     static_cast<GLsizei>(l.width), static_cast<GLsizei>(l.height), 0, gl.format, gl.type,
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i), static_cast<GLint>(format.internal),
+                     static_cast<GLsizei>(l.width), static_cast<GLsizei>(l.height), 0, format.format, format.type,
                      l.pixels.data());
+        bytes += l.pixels.size();
     }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(m_Levels.size()) - 1);
-    if (gl.alphaOnly) {
+    if (format.alphaOnly) {
         const GLint swizzle[4] = {GL_ZERO, GL_ZERO, GL_ZERO, GL_RED};
         glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
-    } else if (gl.luminance) {
+    } else if (format.luminance) {
         const GLint swizzle[4] = {GL_RED, GL_RED, GL_RED, GL_ONE};
         glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
-    } else if (gl.opaque) {
+    } else if (format.opaque) {
         const GLint swizzle[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ONE};
         glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, swizzle);
     }
     m_bDirty = false;
-    return m_glTexture;
+    return bytes;
 }

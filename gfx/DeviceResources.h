@@ -11,6 +11,7 @@
 
 #include "gfx/D3D8Types.h"
 #include "gfx/Device.h"
+#include "gfx/GlState.h"
 
 constexpr DWORD D3DLOCK_READONLY = 0x10;
 constexpr DWORD D3DLOCK_DISCARD = 0x2000;
@@ -65,13 +66,17 @@ public:
     UINT Size() const { return static_cast<UINT>(m_Data.size()); }
     const BYTE* Data() const { return m_Data.data(); }
 
-    // Uploads the dirty range and returns the OpenGL buffer (device use).
-    unsigned Upload(unsigned target);
+    // Device use: binds the OpenGL buffer to `target` (GL_ARRAY_BUFFER, or
+    // GL_ELEMENT_ARRAY_BUFFER of the bound vertex array) and uploads what
+    // changed of bytes [begin, end), so that a draw sends only what it reads
+    // and the rest waits for a draw that reads it. Returns the bytes sent.
+    std::size_t Upload(GlState& gl, unsigned target, UINT begin, UINT end);
+    unsigned GlBuffer() const { return m_glBuffer; }
 
 protected:
     DeviceBuffer() = default;
     ~DeviceBuffer();
-    bool Create(UINT size, DWORD usage);
+    bool Create(UINT size, DWORD usage, GlState& gl);
 
     std::vector<BYTE> m_Data;
     DWORD m_dwUsage = 0;
@@ -131,8 +136,9 @@ public:
     HRESULT UnlockRect(UINT level);
     D3DFORMAT Format() const { return m_Format; }
 
-    // Uploads changed levels and returns the OpenGL texture (device use).
-    unsigned Upload();
+    // Device use: binds the texture to texture unit `unit` and uploads the
+    // levels when they changed. Returns the bytes sent.
+    std::size_t Upload(GlState& gl, unsigned unit);
 
 private:
     friend class Direct3DDevice8;
@@ -153,4 +159,5 @@ private:
     unsigned m_glTexture = 0;
     bool m_bDirty = true;
     std::vector<bool> m_LevelLocked;
+    std::vector<bool> m_LevelReadOnly;  // locked with D3DLOCK_READONLY
 };

@@ -150,22 +150,23 @@ void Direct3DDevice8::ProcessVerticesInSoftware(UINT first, UINT count) {
     // The scratch buffer only grows; once it holds a frame's largest draw,
     // drawing allocates nothing.
     const std::size_t bytes = floats * sizeof(float);
-    glBindBuffer(GL_ARRAY_BUFFER, m_glSoftwareBuffer);
+    m_Gl.ArrayBuffer(m_glSoftwareBuffer);
     if (bytes > m_nSoftwareBufferBytes) {
         m_nSoftwareBufferBytes = std::max(bytes, m_nSoftwareBufferBytes * 2);
         glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_nSoftwareBufferBytes), nullptr, GL_STREAM_DRAW);
     }
     glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), m_SoftwareVertices.data());
+    ++m_Stats.dataUploads;
+    m_Stats.dataBytes += bytes;
 
-    const auto stride = static_cast<GLsizei>(format.floats * sizeof(float));
+    const auto stride = static_cast<int>(format.floats * sizeof(float));
     auto attribute = [&](GLuint location, int offset, GLint size) {
         if (offset < 0) {
-            glDisableVertexAttribArray(location);
+            m_Gl.DisableAttribute(location);
             return;
         }
-        glEnableVertexAttribArray(location);
-        glVertexAttribPointer(location, size, GL_FLOAT, GL_FALSE, stride,
-                              reinterpret_cast<const void*>(static_cast<std::uintptr_t>(offset) * sizeof(float)));
+        m_Gl.EnableAttribute(location, GlState::Attribute{m_glSoftwareBuffer, size, GL_FLOAT, false, stride,
+                                                          static_cast<std::uintptr_t>(offset) * sizeof(float)});
     };
     attribute(0, 0, 4);
     attribute(1, 4, 4);
@@ -179,6 +180,7 @@ void Direct3DDevice8::DestroySoftwareVertexObjects() {
     m_SoftwareVertexShaders.clear();
     if (m_glSoftwareBuffer) glDeleteBuffers(1, &m_glSoftwareBuffer);
     if (m_glSoftwareVertexArray) glDeleteVertexArrays(1, &m_glSoftwareVertexArray);
+    m_Gl.Forget();
     m_glSoftwareBuffer = m_glSoftwareVertexArray = 0;
     m_nSoftwareBufferBytes = 0;
 }

@@ -1,6 +1,15 @@
 // The glowing trails behind the birds: particles emitted by the flock at a
 // bird's position, falling under gravity, growing, fading in quickly and out
 // slowly, drawn as camera-facing textured triangles with additive blending.
+//
+// Each sprite image fills only a small part of its triangle, and additive
+// blending adds nothing where the texture is transparent. So the part of the
+// triangle that can show anything (the rectangle of the image around its
+// non-transparent texels, when that lies inside the triangle) is drawn as a
+// quad in the triangle's plane, with the texture coordinates the triangle
+// has there: the same pixels change by the same amounts, and the rasterizer
+// sees about half the area. Sprites that cannot show anything (a newborn's
+// alpha of 0, or one wholly outside the view) are left out of the buffer.
 #pragma once
 
 #include <array>
@@ -59,8 +68,16 @@ public:
     Direct3DTexture8* Texture(int i) const { return m_pTexture[static_cast<std::size_t>(i)]; }
     Direct3DVertexBuffer8* VertexBuffer() const { return m_pVB; }
     const Vertex& TemplateVertex(int i) const { return m_Template[static_cast<std::size_t>(i)]; }
+    // The quad drawn in place of the template triangle (corners bottom left,
+    // top left, top right, bottom right), when the sprite allows one.
+    bool DrawsQuads() const { return m_bQuads; }
+    const Vertex& QuadVertex(int i) const { return m_Quad[static_cast<std::size_t>(i)]; }
+    // Sprites written into the vertex buffer by the last Render.
+    DWORD DrawnCount() const { return m_dwDrawn; }
 
 private:
+    void PrepareQuads(Direct3DDevice8* device);
+
     DWORD m_dwNum;
     DWORD m_dwMax;
     Particle* m_pActive;
@@ -68,6 +85,11 @@ private:
     Direct3DVertexBuffer8* m_pVB;
     std::array<Direct3DTexture8*, kTextureCount> m_pTexture;
     std::array<Vertex, 3> m_Template;
+    std::array<Vertex, 4> m_Quad;
+    bool m_bQuads;
+    bool m_bEmpty;  // the sprite shows nothing at all
+    Direct3DIndexBuffer8* m_pIB;  // two triangles a quad
+    DWORD m_dwDrawn;
     D3DXMATRIX m_matIdentity;
     float m_fSize;
     int m_bLongLife;

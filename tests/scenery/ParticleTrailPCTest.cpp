@@ -2,6 +2,7 @@
 // the settings' fall-backs, and what a render writes, sets and shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -273,11 +274,15 @@ TEST_F(ParticleScene, WithNothingAliveRenderTouchesNothing) {
 
 TEST_F(ParticleScene, RenderWritesBillboardedSpritesSetsItsStatesAndDrawsOnce) {
     Init(ParticleSettings(100, 0, 7, 1));  // index 7 falls back to sprite 0
+    ASSERT_TRUE(m_trail.DrawsQuads());
+    LookAlongZ();
     std::srand(99);
+    m_trail.Emit(0, 0, -1000, 0, 0, 0);  // behind the camera: left out
     m_trail.Emit(5, 6, 7, 1, 2, 3);
     for (int i = 0; i < 30; ++i) m_trail.FrameMove();
-    m_trail.Emit(-5, 0, 0, 0, 0, 0);  // a newborn: smallest and transparent
+    m_trail.Emit(-5, 0, 0, 0, 0, 0);  // a newborn: smallest and nearly transparent
     m_trail.FrameMove();
+    m_trail.Emit(0, 0, 0, 0, 0, 0);  // not moved yet: alpha 0, left out
 
     // A camera turned 90 degrees about Y: its x axis is world -Z.
     D3DXMATRIX billboard;
@@ -289,6 +294,7 @@ TEST_F(ParticleScene, RenderWritesBillboardedSpritesSetsItsStatesAndDrawsOnce) {
     m_device->EndScene();
 
     EXPECT_EQ(m_device->DrawCount(), draws + 1);
+    EXPECT_EQ(m_trail.DrawnCount(), 2u);
     EXPECT_EQ(States(), (std::vector<DWORD>{TRUE, TRUE, TRUE, FALSE, D3DBLEND_SRCALPHA, D3DBLEND_ONE}));
     DWORD shader = 0;
     m_device->GetVertexShader(&shader);
@@ -301,16 +307,25 @@ TEST_F(ParticleScene, RenderWritesBillboardedSpritesSetsItsStatesAndDrawsOnce) {
     m_device->GetTransform(D3DTS_WORLD, &world);
     EXPECT_TRUE(D3DXMatrixIsIdentity(reinterpret_cast<const D3DXMATRIX*>(&world)));
 
-    // Newest first, three vertices each.
+    // The quad's corners lie where the template triangle has their texture
+    // coordinates: (s (2u - 1), s (1 - 2v)) in its plane.
+    for (int i = 0; i < 4; ++i) {
+        const ParticleTrailPC::Vertex& q = m_trail.QuadVertex(i);
+        EXPECT_FLOAT_EQ(q.x, 30.0f * (2.0f * q.u - 1.0f));
+        EXPECT_FLOAT_EQ(q.y, 30.0f * (1.0f - 2.0f * q.v));
+        EXPECT_TRUE(q.u > 0.0f && q.u < 1.0f && q.v > 0.0f && q.v < 1.0f) << q.u << "," << q.v;
+    }
+
+    // The visible ones, newest first, four corners each.
     const auto* v = reinterpret_cast<const ParticleTrailPC::Vertex*>(m_trail.VertexBuffer()->Data());
-    const ParticleTrailPC::Particle* p = m_trail.FirstActive();
-    for (int k = 0; k < 2; ++k, p = p->pNext, v += 3) {
+    const ParticleTrailPC::Particle* p = m_trail.FirstActive()->pNext;
+    for (int k = 0; k < 2; ++k, p = p->pNext, v += 4) {
         SCOPED_TRACE(k);
         float scale = (p->fLife + 255.0f) / 2.0f / 198.0f;
         if (scale < 0.1f) scale = 0.1f;
         const DWORD alpha = static_cast<DWORD>(255.0f - std::fabs(p->fLife));
-        for (int i = 0; i < 3; ++i) {
-            const ParticleTrailPC::Vertex& q = m_trail.TemplateVertex(i);
+        for (int i = 0; i < 4; ++i) {
+            const ParticleTrailPC::Vertex& q = m_trail.QuadVertex(i);
             // q x rotation: local x goes to world -Z, local y stays up.
             EXPECT_NEAR(v[i].x, p->vPosition.x, 1e-4f);
             EXPECT_NEAR(v[i].y, p->vPosition.y + q.y * scale, 1e-4f);
@@ -320,8 +335,92 @@ TEST_F(ParticleScene, RenderWritesBillboardedSpritesSetsItsStatesAndDrawsOnce) {
             EXPECT_EQ(v[i].v, q.v);
         }
     }
-    EXPECT_EQ(v[-6].colour >> 24, 6u);                // the newborn: life -255 + 6.6
-    EXPECT_NEAR(double(v[-3].colour >> 24), 171, 1);  // life -96.6 + 7 x 1.8 after 31 steps
+    EXPECT_EQ(v[-8].colour >> 24, 6u);                // the newborn: life -255 + 6.6
+    EXPECT_NEAR(double(v[-4].colour >> 24), 171, 1);  // life -96.6 + 7 x 1.8 after 31 steps
+}
+
+// Every sprite is drawn as a quad around its visible texels, and the quads
+// change the frame exactly as the triangles they stand for: the frame of a
+// cloud of sprites of all ages is held against the same sprites drawn as the
+// template triangles.
+TEST_F(ParticleScene, QuadsShowWhatTheTrianglesShow) {
+    Direct3DVertexBuffer8* triangles = nullptr;
+    ASSERT_EQ(m_device->CreateVertexBuffer(ParticleTrailPC::kCapacity * 3 * sizeof(ParticleTrailPC::Vertex),
+                                           D3DUSAGE_WRITEONLY, ParticleTrailPC::kFVF, D3DPOOL_MANAGED, &triangles),
+              S_OK);
+    for (int texture = 0; texture < ParticleTrailPC::kTextureCount; ++texture) {
+        SCOPED_TRACE(texture);
+        Init(ParticleSettings(100, 0, texture, 1));
+        EXPECT_TRUE(m_trail.DrawsQuads());
+        LookAlongZ();
+        for (int i = 0; i < 60; ++i) {
+            m_trail.Emit(static_cast<float>(i % 10) * 9.0f - 45.0f, static_cast<float>(i / 10) * 8.0f - 20.0f,
+                         static_cast<float>(i % 7) * 5.0f, 0.5f * static_cast<float>(i % 3), 7.0f, 0.0f);
+            m_trail.FrameMove();
+        }
+        auto draw = [&](bool asTriangles) {
+            m_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+            m_device->BeginScene();
+            if (asTriangles) {
+                // The template triangle of every live sprite, as the sprite's
+                // own arithmetic places it, drawn with the same states.
+                BYTE* data = nullptr;
+                ASSERT_EQ(triangles->Lock(0, 0, &data, 0), S_OK);
+                auto* out = reinterpret_cast<ParticleTrailPC::Vertex*>(data);
+                const D3DXMATRIX b = g_Camera.GetBillboardMatrix();
+                DWORD count = 0;
+                for (const ParticleTrailPC::Particle* p = m_trail.FirstActive(); p; p = p->pNext, ++count) {
+                    float scale = (p->fLife + 255.0f) / 2.0f / 198.0f;
+                    if (scale < 0.1f) scale = 0.1f;
+                    const DWORD colour = static_cast<DWORD>(static_cast<int>(255.0f - std::fabs(p->fLife))) << 24 |
+                                         p->dwColour;
+                    for (int i = 0; i < 3; ++i, ++out) {
+                        const ParticleTrailPC::Vertex& q = m_trail.TemplateVertex(i);
+                        out->x = q.x * (scale * b.m[0][0]) + q.y * (scale * b.m[1][0]) + p->vPosition.x;
+                        out->y = q.x * (scale * b.m[0][1]) + q.y * (scale * b.m[1][1]) + p->vPosition.y;
+                        out->z = q.x * (scale * b.m[0][2]) + q.y * (scale * b.m[1][2]) + p->vPosition.z;
+                        out->colour = colour;
+                        out->u = q.u;
+                        out->v = q.v;
+                    }
+                }
+                triangles->Unlock();
+                SetStates({FALSE, FALSE, FALSE, TRUE, D3DBLEND_SRCALPHA, D3DBLEND_ONE});
+                D3DXMATRIX identity;
+                D3DXMatrixIdentity(&identity);
+                m_device->SetTransform(D3DTS_WORLD, &identity);
+                m_device->SetTexture(0, m_trail.Texture(texture));
+                m_device->SetStreamSource(0, triangles, sizeof(ParticleTrailPC::Vertex));
+                m_device->SetVertexShader(ParticleTrailPC::kFVF);
+                m_device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, count);
+                SetStates({TRUE, TRUE, TRUE, FALSE, D3DBLEND_SRCALPHA, D3DBLEND_ONE});
+            } else {
+                ASSERT_EQ(m_trail.Render(m_device, g_Camera.GetBillboardMatrix()), S_OK);
+            }
+            m_device->EndScene();
+        };
+        draw(true);
+        const auto expected = m_scene.Pixels();
+        draw(false);
+        const auto actual = m_scene.Pixels();
+        ASSERT_EQ(actual.size(), expected.size());
+        // Interpolation from other corners may round a texture coordinate
+        // the other way now and then: a step of 1 in a few pixels at most.
+        int lit = 0, differing = 0, largest = 0;
+        for (std::size_t i = 0; i < actual.size(); ++i) {
+            lit += (expected[i] & 0xFFFFFFu) != 0;
+            const int d = std::max({std::abs(Red(actual[i]) - Red(expected[i])),
+                                    std::abs(Green(actual[i]) - Green(expected[i])),
+                                    std::abs(Blue(actual[i]) - Blue(expected[i]))});
+            largest = std::max(largest, d);
+            differing += d > 0;
+        }
+        EXPECT_GT(lit, 2000);
+        EXPECT_LE(largest, 1);
+        EXPECT_LE(differing, lit / 100) << "of " << lit << " lit pixels";
+        m_trail.DeleteDeviceObjects();
+    }
+    triangles->Release();
 }
 
 TEST_F(ParticleScene, SpritesShowAsAdditiveGlowsInTheFrame) {
