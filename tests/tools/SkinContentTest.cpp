@@ -265,14 +265,14 @@ float Distance(const D3DXVECTOR3& a, const D3DXVECTOR3& b) {
     return D3DXVec3Length(&d);
 }
 
-struct ModelSpec {
+struct ExpectedModel {
     const char* file;
     const char* magic;
     WORD maxWeights;              // most bones a vertex may have
     float minSeconds, maxSeconds; // loop length
 };
 
-const ModelSpec kModels[] = {
+const ExpectedModel kModels[] = {
     {"BIRDSKINNED03.X", "xof 0302txt 0064", 2, 0.3f, 1.0f},
     {"BIRDSKINNED04.X", "xof 0302txt 0064", 2, 0.3f, 1.0f},
     {"WHALESKINNED.X", "xof 0302txt 0064", 2, 1.5f, 4.0f},
@@ -282,11 +282,11 @@ const ModelSpec kModels[] = {
 // ---------------------------------------------------------------------------
 
 TEST(SkinContentTest, SkinsBindEveryVertexToNamedBonesWithWeightsThatSumToOne) {
-    for (const ModelSpec& spec : kModels) {
-        SCOPED_TRACE(spec.file);
+    for (const ExpectedModel& expected : kModels) {
+        SCOPED_TRACE(expected.file);
         SkinModel model;
-        ASSERT_TRUE(LoadSkinModel(spec.file, model));
-        EXPECT_EQ(model.magic, spec.magic);
+        ASSERT_TRUE(LoadSkinModel(expected.file, model));
+        EXPECT_EQ(model.magic, expected.magic);
 
         std::set<std::string> names;
         for (const Frame& f : model.frames) {
@@ -324,7 +324,7 @@ TEST(SkinContentTest, SkinsBindEveryVertexToNamedBonesWithWeightsThatSumToOne) {
         }
         const WORD most = *std::max_element(bones.begin(), bones.end());
         EXPECT_EQ(model.maxPerVertex, most);
-        EXPECT_LE(most, spec.maxWeights);
+        EXPECT_LE(most, expected.maxWeights);
         WORD perFace = 0;
         for (const auto& face : model.faces) {
             std::set<std::string> faceBones;
@@ -337,7 +337,7 @@ TEST(SkinContentTest, SkinsBindEveryVertexToNamedBonesWithWeightsThatSumToOne) {
             perFace = std::max<WORD>(perFace, static_cast<WORD>(faceBones.size()));
         }
         EXPECT_EQ(model.maxPerFace, perFace);
-        if (spec.maxWeights > 2) {
+        if (expected.maxWeights > 2) {
             EXPECT_GT(most, 2) << "the never-drawn model exercises more than two bones a vertex";
         }
 
@@ -357,14 +357,14 @@ TEST(SkinContentTest, SkinsBindEveryVertexToNamedBonesWithWeightsThatSumToOne) {
 
 TEST(SkinContentTest, TracksLoopSeamlesslyOnTheTickClockAndTheBirdsBeatApart) {
     std::map<std::string, SkinModel> models;
-    for (const ModelSpec& spec : kModels) {
-        SCOPED_TRACE(spec.file);
-        SkinModel& model = models[spec.file];
-        ASSERT_TRUE(LoadSkinModel(spec.file, model));
+    for (const ExpectedModel& expected : kModels) {
+        SCOPED_TRACE(expected.file);
+        SkinModel& model = models[expected.file];
+        ASSERT_TRUE(LoadSkinModel(expected.file, model));
         ASSERT_FALSE(model.animations.empty());
         const DWORD period = Period(model);
-        EXPECT_GE(period, spec.minSeconds * 4800.0f);
-        EXPECT_LE(period, spec.maxSeconds * 4800.0f);
+        EXPECT_GE(period, expected.minSeconds * 4800.0f);
+        EXPECT_LE(period, expected.maxSeconds * 4800.0f);
         std::set<std::string> targets;
         for (const Animation& a : model.animations) {
             ASSERT_GE(model.FrameIndex(a.target), 0) << "animation without a target frame";
