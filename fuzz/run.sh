@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-60}
 shift || true
-ALL=(xfile texture pathfile placement settings rcscript vsasm dialog)
+ALL=(xfile texture pathfile placement settings rcscript vsasm dialog options)
 TARGETS=("${@:-${ALL[@]}}")
 [ $# -eq 0 ] && TARGETS=("${ALL[@]}")
 BUILD=${FUZZ_BUILD:-build-fuzz}
