@@ -15,7 +15,10 @@ namespace platform {
 // that is closed on /dev/null (so that no file or socket the program opens
 // later takes its number and receives what is meant for the terminal);
 // ignores SIGHUP and SIGPIPE; SIGTERM and SIGINT request a stop; a lost
-// connection to the X display ends the process (see below).
+// connection to the X display ends the process (see below), and so does a
+// crash (SIGSEGV, SIGBUS) while the local X server is gone: the OpenGL
+// driver can crash on a server that died during its set-up before Xlib
+// notices. Any other crash is left to the handler that was there before.
 void PrepareProcess();
 
 // True once SIGTERM or SIGINT arrived.
