@@ -18,6 +18,8 @@ PACKAGES=(
   libgl1-mesa-dri fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
+  libxml2-utils man-db
+  xscreensaver xscreensaver-gl
 )
 
 install_packages() {
@@ -34,7 +36,7 @@ install_packages() {
 }
 
 BUILD_DIR=build
-CMAKE_ARGS=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+CMAKE_ARGS=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERWING_WERROR=ON)
 # A developer's machine with ccache rebuilds other checkouts from its cache.
 if command -v ccache >/dev/null 2>&1; then
   CMAKE_ARGS+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -2,13 +2,11 @@
 // settings, stores all thirteen on OK and nothing on Cancel.
 #pragma once
 
+#include "app/BuildConfig.h"  // kMakerWebPage, opened by the "詳しくはこちら" button
 #include "platform/Dialog.h"
 #include "platform/Win32Types.h"
 
 constexpr int kDialogFailed = -1;
-
-// The maker's web page, opened by the dialog's "詳しくはこちら" button.
-inline constexpr const char* kMakerWebPage = "https://varen-ot-u.example/glimmerwing/";
 
 // Shows the dialog owned by `owner` (may be null): 1 after OK, 2 after Cancel,
 // -1 when the dialog cannot be shown.
