@@ -8,7 +8,7 @@
 # build-fuzz). Inputs the fuzzer finds go to $FUZZ_WORK/<target> (default
 # build-fuzz/fuzz-work); the seeds of fuzz/corpus/<target> are read, never
 # written. A crash, a leak, undefined behaviour or an input that takes more
-# than a second stops that target and leaves the input in
+# than a second (FUZZ_TIMEOUT, in seconds) stops that target and leaves the input in
 # $FUZZ_WORK/artifacts; copy it into fuzz/corpus/<target>/ once fixed, so
 # that the ordinary test run replays it. The exit status is 1 when any
 # target found something.
@@ -21,6 +21,7 @@ ALL=(xfile texture pathfile placement settings rcscript vsasm dialog options)
 TARGETS=("${@:-${ALL[@]}}")
 [ $# -eq 0 ] && TARGETS=("${ALL[@]}")
 BUILD=${FUZZ_BUILD:-build-fuzz}
+TIMEOUT=${FUZZ_TIMEOUT:-1}
 WORK=${FUZZ_WORK:-$BUILD/fuzz-work}
 # Targets that need an OpenGL device, so an X display.
 DISPLAY_TARGETS=" xfile texture placement "
@@ -52,7 +53,7 @@ for t in "${TARGETS[@]}"; do
   [ -d "fuzz/corpus/$t" ] && seeds=("fuzz/corpus/$t")
   dict=()
   [ -f "fuzz/dict/$t.dict" ] && dict=("-dict=fuzz/dict/$t.dict")
-  run=("$BUILD/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -timeout=1 -rss_limit_mb=2560
+  run=("$BUILD/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -timeout="$TIMEOUT" -rss_limit_mb=2560
        -max_len=65536 -print_final_stats=1 -artifact_prefix="$WORK/artifacts/$t-" "${dict[@]}"
        "$WORK/$t" "${seeds[@]}")
   log="$WORK/$t.log"
