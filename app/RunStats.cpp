@@ -8,8 +8,6 @@
 #include "gfx/GlObjectCount.h"
 #include "platform/Clock.h"
 
-namespace {
-
 long ResidentKilobytes() {
     long pages = 0, resident = 0;
     if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
@@ -18,8 +16,6 @@ long ResidentKilobytes() {
     }
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
-
-}  // namespace
 
 void ReportRunStats() {
     static const double every = [] {

@@ -8,3 +8,6 @@
 
 // Called once per frame, after the frame was presented.
 void ReportRunStats();
+
+// The process's resident memory in kilobytes (0 when /proc cannot tell).
+long ResidentKilobytes();

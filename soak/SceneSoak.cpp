@@ -28,6 +28,7 @@
 #include "app/Camera.h"
 #include "app/Entry.h"
 #include "app/Frame.h"
+#include "app/RunStats.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "flock/Boids.h"
@@ -61,15 +62,6 @@ constexpr bool kJudgeResidentMemory = true;
 #else
 constexpr bool kJudgeResidentMemory = true;
 #endif
-
-long ResidentKilobytes() {
-    long pages = 0, resident = 0;
-    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 bool Finite(const D3DXVECTOR3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
