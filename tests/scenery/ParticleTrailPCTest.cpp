@@ -405,7 +405,9 @@ TEST_F(ParticleScene, QuadsShowWhatTheTrianglesShow) {
         const auto actual = m_scene.Pixels();
         ASSERT_EQ(actual.size(), expected.size());
         // Interpolation from other corners may round a texture coordinate
-        // the other way now and then: a step of 1 in a few pixels at most.
+        // the other way now and then: a step of 1 in a few pixels, and where
+        // additive sprites overlap the steps add up (llvmpipe's 8-wide and
+        // 16-wide code round differently, so the exact pixels vary by CPU).
         int lit = 0, differing = 0, largest = 0;
         for (std::size_t i = 0; i < actual.size(); ++i) {
             lit += (expected[i] & 0xFFFFFFu) != 0;
@@ -416,7 +418,7 @@ TEST_F(ParticleScene, QuadsShowWhatTheTrianglesShow) {
             differing += d > 0;
         }
         EXPECT_GT(lit, 2000);
-        EXPECT_LE(largest, 1);
+        EXPECT_LE(largest, 3);
         EXPECT_LE(differing, lit / 100) << "of " << lit << " lit pixels";
         m_trail.DeleteDeviceObjects();
     }
