@@ -3,6 +3,7 @@
 . "$(dirname "$0")/lib.sh"
 
 run_and_close() {
+  STATUS="no window"
   start_saver /w
   wait_window || return 1
   sleep 0.5
