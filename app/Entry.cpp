@@ -7,6 +7,7 @@
 #include "app/Frame.h"
 #include "app/SettingsDialog.h"
 #include "app/Startup.h"
+#include "gfx/D3DXTexture.h"
 #include "platform/Clock.h"
 #include "platform/Icon.h"
 #include "platform/Input.h"
@@ -108,6 +109,8 @@ int RunScreenSaver() {
         CloseHandle(mutex);
         return 0;
     }
+    // The images are decoded while the window and OpenGL come up.
+    PrefetchTextureImages();
 
     WNDCLASSA wc{};
     wc.style = CS_OWNDC;

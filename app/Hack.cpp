@@ -12,6 +12,7 @@
 #include "app/FrameTimer.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "gfx/D3DXTexture.h"
 #include "platform/Clock.h"
 #include "platform/Icon.h"
 #include "platform/SystemDir.h"
@@ -115,6 +116,8 @@ int RunHack(const CommandLineOptions& options) {
         std::fprintf(stderr, "glimmerwing: %s\n", error.c_str());
         return kExitStartFailed;
     }
+    // The images are decoded while OpenGL comes up.
+    PrefetchTextureImages();
     RECT rc{};
     GetClientRect(hwnd, &rc);
     SetFrameRateFontHeight(FrameRateFontHeight(BackBufferHeightFor(options, rc.bottom), rc.bottom));

@@ -12,6 +12,7 @@
 #include "flock/Boids.h"
 #include "flock/Goal.h"
 #include "flock/GoalUser.h"
+#include "gfx/D3DXTexture.h"
 #include "model/SkinnedMesh.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
@@ -105,11 +106,14 @@ int Initiate(HWND hwnd) {
             g_ErrLog.Add("Failed\n");
             g_ErrLog.Write();
             if (g_pd3dDevice) g_pd3dDevice->SetProgramLog({});
+            DropPrefetchedTextureImages();
             return 0;
         }
     }
     // Programs that fail from here on are reported on stderr only.
     g_pd3dDevice->SetProgramLog({});
+    // Images decoded ahead that no texture took (a setting left their object out).
+    DropPrefetchedTextureImages();
     return 1;
 }
 

@@ -10,3 +10,13 @@
 // that is not a readable image gives a negative result.
 HRESULT D3DXCreateTextureFromResourceA(Direct3DDevice8* device, HMODULE module, const char* name,
                                        Direct3DTexture8** texture);
+
+// Start-up: decodes every image resource on a worker thread, so that the
+// textures made from them later only copy their pixels. A texture whose
+// resource holds other bytes than the ones decoded (or when no thread could
+// be started) decodes its image itself; the result is the same either way.
+void PrefetchTextureImages();
+
+// Waits for that worker and frees the images no texture took; returns how
+// many textures took theirs.
+int DropPrefetchedTextureImages();

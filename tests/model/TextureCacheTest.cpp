@@ -2,11 +2,17 @@
 // counted acquisitions, list order and the log lines of a creation.
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/ErrLog.h"
+#include "gfx/D3DXTexture.h"
 #include "gfx/Device.h"
+#include "platform/Resources.h"
 #include "model/TextureCache.h"
 #include "tests/support/TestDevice.h"
 
@@ -128,4 +134,53 @@ TEST_F(TextureCacheTest, LongNameIsLoggedShortened) {
     EXPECT_LE(end + 1, 511u);
     EXPECT_GT(end, 400u);
     EXPECT_EQ(log.substr(end + 1), "\t\t\tFailed\n");
+}
+
+TEST_F(TextureCacheTest, AnImageDecodedAheadMakesTheSameTextureAndFailsTheSameWay) {
+    // A saver's start decodes the images on a worker thread; the texture that
+    // takes its pixels from there must be the one it would have decoded.
+    const auto levelsOf = [](Direct3DTexture8* texture) {
+        std::vector<std::vector<BYTE>> levels;
+        for (UINT i = 0; i < texture->GetLevelCount(); ++i) {
+            D3DSURFACE_DESC desc{};
+            D3DLOCKED_RECT locked{};
+            EXPECT_EQ(texture->GetLevelDesc(i, &desc), D3D_OK);
+            EXPECT_EQ(texture->LockRect(i, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+            const auto* bytes = static_cast<const BYTE*>(locked.pBits);
+            levels.emplace_back(bytes, bytes + static_cast<std::size_t>(locked.Pitch) * desc.Height);
+            texture->UnlockRect(i);
+        }
+        return levels;
+    };
+    for (const char* name : {"earth.jpg", "ParticleTrailPC3.dds", "TOONTOON.BMP"}) {
+        SCOPED_TRACE(name);
+        Direct3DTexture8* decodedHere = nullptr;
+        Direct3DTexture8* decodedAhead = nullptr;
+        ASSERT_EQ(D3DXCreateTextureFromResourceA(m_pDevice, nullptr, name, &decodedHere), D3D_OK);
+        PrefetchTextureImages();
+        ASSERT_EQ(D3DXCreateTextureFromResourceA(m_pDevice, nullptr, name, &decodedAhead), D3D_OK);
+        EXPECT_EQ(DropPrefetchedTextureImages(), 1);
+        EXPECT_EQ(decodedAhead->Format(), decodedHere->Format());
+        EXPECT_TRUE(levelsOf(decodedAhead) == levelsOf(decodedHere));
+        decodedHere->Release();
+        decodedAhead->Release();
+    }
+
+    // A damaged image fails with the same result, and so does one whose
+    // bytes changed after the worker read them (it is decoded again).
+    std::vector<ResourceEntry> table(CompiledResourceTable().begin(), CompiledResourceTable().end());
+    for (ResourceEntry& entry : table)
+        if (strcasecmp(entry.name, "MOON.JPG") == 0) entry.size /= 2;
+    SetResourceTableForTesting(table);
+    Direct3DTexture8* texture = nullptr;
+    const HRESULT decodedHere = D3DXCreateTextureFromResourceA(m_pDevice, nullptr, "moon.jpg", &texture);
+    EXPECT_TRUE(FAILED(decodedHere));
+    PrefetchTextureImages();
+    EXPECT_EQ(D3DXCreateTextureFromResourceA(m_pDevice, nullptr, "moon.jpg", &texture), decodedHere);
+    EXPECT_EQ(DropPrefetchedTextureImages(), 1);
+    PrefetchTextureImages();
+    SetResourceTableForTesting({});
+    EXPECT_EQ(D3DXCreateTextureFromResourceA(m_pDevice, nullptr, "moon.jpg", &texture), D3D_OK);
+    EXPECT_EQ(DropPrefetchedTextureImages(), 0);
+    EXPECT_EQ(texture->Release(), 0u);
 }
