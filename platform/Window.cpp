@@ -379,12 +379,10 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
 
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     const bool popup = (style & WS_POPUP) != 0;
+    bool fullScreen = false;
     if (popup) {
         flags |= SDL_WINDOW_BORDERLESS;
-        // A popup as large as the desktop is the full-screen saver: no mode switch,
-        // the window manager is asked to put it above everything.
-        if (width == GetSystemMetrics(SM_CXSCREEN) && height == GetSystemMetrics(SM_CYSCREEN))
-            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        fullScreen = width == GetSystemMetrics(SM_CXSCREEN) && height == GetSystemMetrics(SM_CYSCREEN);
     }
     if (exStyle & WS_EX_TOPMOST) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
     if (style & WS_THICKFRAME) flags |= SDL_WINDOW_RESIZABLE;
@@ -398,6 +396,13 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
 
     SDL_Window* sdl = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
     if (!sdl) return nullptr;
+    // A popup as large as the desktop is the full-screen saver: no mode
+    // switch, the window manager is asked to put it above everything. With
+    // no window manager nobody would answer (SDL then waits 100 ms for the
+    // answer when the window is shown), and the popup covers the desktop
+    // as it is.
+    if (fullScreen && platform::x11::WindowManagerRunsFor(sdl))
+        SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN_DESKTOP);
 
     auto window = std::make_unique<HWND__>();
     window->sdl = sdl;

@@ -7,6 +7,9 @@
 #include "platform/Process.h"
 #include "platform/Window.h"
 
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -43,6 +46,23 @@ int OnXError(::Display* display, XErrorEvent* event) {
 }
 
 int OnXIoError(::Display*) { platform::DisplayConnectionLost(); }
+
+int IgnoreXError(::Display*, XErrorEvent*) { return 0; }
+
+// The window that `window`'s _NET_SUPPORTING_WM_CHECK names, or None.
+Window SupportingWmCheck(::Display* display, Window window, Atom check) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window named = None;
+    if (XGetWindowProperty(display, window, check, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) ==
+            Success &&
+        type == XA_WINDOW && format == 32 && count == 1 && data)
+        named = *reinterpret_cast<Window*>(data);
+    if (data) XFree(data);
+    return named;
+}
 
 }  // namespace
 
@@ -110,5 +130,24 @@ void DrainEvents() {
 }
 
 void ExpectErrorsAbout(unsigned long window) { QuietWindows().push_back(window); }
+
+bool WindowManagerRunsFor(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!window || !SDL_GetWindowWMInfo(window, &info)) return true;
+    if (info.subsystem != SDL_SYSWM_X11) return true;  // a Wayland compositor manages every window
+    ::Display* display = info.info.x11.display;
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None) return false;  // no window manager has ever announced itself on this display
+    // The check window of a window manager that has gone is gone too: the
+    // error that reading it gives is expected.
+    XSync(display, False);
+    const auto previous = XSetErrorHandler(IgnoreXError);
+    const Window manager = SupportingWmCheck(display, DefaultRootWindow(display), check);
+    const bool runs = manager != None && SupportingWmCheck(display, manager, check) == manager;
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return runs;
+}
 
 }  // namespace platform::x11

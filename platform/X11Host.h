@@ -10,6 +10,8 @@
 
 #include <string>
 
+struct SDL_Window;
+
 namespace platform::x11 {
 
 // Opens the display named by $DISPLAY, once. False, with the reason, when it
@@ -44,5 +46,10 @@ void DrainEvents();
 // Errors about this window are expected (it is the host's to destroy) and
 // are not reported.
 void ExpectErrorsAbout(unsigned long window);
+
+// Whether a window manager looks after the display of this SDL window: on X,
+// one that announces itself the EWMH way (the root's _NET_SUPPORTING_WM_CHECK
+// names a live window that names itself); on any other display, always.
+bool WindowManagerRunsFor(SDL_Window* window);
 
 }  // namespace platform::x11
