@@ -158,24 +158,17 @@ HRESULT D3DXCreateTextureFromResourceA(Direct3DDevice8* device, HMODULE module, 
     if (FAILED(hr)) return hr;
     if (levels.empty()) return D3DXERR_INVALIDDATA;
 
-    Direct3DTexture8* created = nullptr;
-    hr = device->CreateTexture(levels[0].width, levels[0].height, static_cast<UINT>(levels.size()), 0, format,
-                               D3DPOOL_MANAGED, &created);
-    if (FAILED(hr)) return hr;
+    // The decoded levels become the texture's own: packed rows, a full chain.
     const UINT bpp = BytesPerPixel(format);
-    for (UINT i = 0; i < levels.size(); ++i) {
-        const MipLevel& level = levels[i];
-        D3DLOCKED_RECT locked{};
-        if (FAILED(created->LockRect(i, &locked, nullptr, 0))) {
-            created->Release();
-            return D3DERR_INVALIDCALL;
-        }
-        for (UINT y = 0; y < level.height; ++y)
-            std::memcpy(static_cast<BYTE*>(locked.pBits) + static_cast<std::size_t>(y) * static_cast<UINT>(locked.Pitch),
-                        level.pixels.data() + static_cast<std::size_t>(y) * level.pitch,
-                        static_cast<std::size_t>(level.width) * bpp);
-        created->UnlockRect(i);
+    std::vector<std::vector<BYTE>> pixels;
+    pixels.reserve(levels.size());
+    for (MipLevel& level : levels) {
+        if (bpp != 0 && level.pitch != level.width * bpp) return D3DERR_INVALIDCALL;
+        pixels.push_back(std::move(level.pixels));
     }
+    Direct3DTexture8* created = nullptr;
+    hr = device->CreateTextureFromPixels(levels[0].width, levels[0].height, format, pixels, &created);
+    if (FAILED(hr)) return hr;
     *texture = created;
     return D3D_OK;
 }

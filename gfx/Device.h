@@ -142,6 +142,12 @@ public:
                               Direct3DIndexBuffer8** buffer);
     HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                           Direct3DTexture8** texture);
+    // A managed texture whose levels are `pixels` (level 0 of width x height
+    // first, each level half the one before, rows packed top first), taken
+    // over instead of cleared and copied into; the vectors are left empty. It
+    // fails where CreateTexture would, and on levels of the wrong size.
+    HRESULT CreateTextureFromPixels(UINT width, UINT height, D3DFORMAT format, std::vector<std::vector<BYTE>>& pixels,
+                                    Direct3DTexture8** texture);
 
     // Input and drawing
     HRESULT SetStreamSource(UINT stream, Direct3DVertexBuffer8* buffer, UINT stride);

@@ -208,6 +208,21 @@ HRESULT Direct3DDevice8::CreateTexture(UINT width, UINT height, UINT levels, DWO
     return D3D_OK;
 }
 
+HRESULT Direct3DDevice8::CreateTextureFromPixels(UINT width, UINT height, D3DFORMAT format,
+                                                 std::vector<std::vector<BYTE>>& pixels, Direct3DTexture8** texture) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    if (InjectedFailureNow()) return D3DERR_OUTOFVIDEOMEMORY;
+    auto* tex = new Direct3DTexture8();  // handed to the caller, or released below
+    const HRESULT hr = tex->Adopt(width, height, 0, format, D3DPOOL_MANAGED, pixels);
+    if (FAILED(hr)) {
+        tex->Release();
+        return hr;
+    }
+    *texture = tex;
+    return D3D_OK;
+}
+
 // ---------------------------------------------------------------------------
 // Bindings
 

@@ -119,6 +119,17 @@ HRESULT Direct3DIndexBuffer8::GetDesc(D3DINDEXBUFFER_DESC* desc) {
 // ---------------------------------------------------------------------------
 // Textures
 
+namespace {
+
+// Levels of a full mipmap chain down to 1 x 1.
+UINT FullChainLength(UINT width, UINT height) {
+    UINT full = 1;
+    for (UINT w = width, h = height; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    return full;
+}
+
+}  // namespace
+
 UINT BytesPerPixel(D3DFORMAT format) {
     switch (format) {
         case D3DFMT_A8R8G8B8:
@@ -168,20 +179,42 @@ HRESULT Direct3DTexture8::Create(UINT width, UINT height, UINT levels, DWORD usa
     const UINT bpp = BytesPerPixel(format);
     if (bpp == 0) return D3DERR_INVALIDCALL;
     if (width == 0 || height == 0 || width > 4096 || height > 4096) return D3DERR_INVALIDCALL;
-    UINT full = 1;
-    for (UINT w = width, h = height; w > 1 || h > 1; w = std::max(1u, w / 2), h = std::max(1u, h / 2)) ++full;
+    const UINT full = FullChainLength(width, height);
     if (levels == 0 || levels > full) levels = full;  // 0 asks for the whole chain
-    m_Format = format;
-    m_Pool = pool;
-    m_dwUsage = usage;
+    std::vector<std::vector<BYTE>> pixels;
     UINT w = width, h = height;
     for (UINT i = 0; i < levels; ++i) {
-        m_Levels.push_back(Level{w, h, std::vector<BYTE>(static_cast<std::size_t>(w) * h * bpp, 0)});
+        pixels.emplace_back(static_cast<std::size_t>(w) * h * bpp, BYTE{0});
         w = std::max(1u, w / 2);
         h = std::max(1u, h / 2);
     }
-    m_LevelLocked.assign(levels, false);
-    m_LevelReadOnly.assign(levels, false);
+    return Adopt(width, height, usage, format, pool, pixels);
+}
+
+HRESULT Direct3DTexture8::Adopt(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                std::vector<std::vector<BYTE>>& pixels) {
+    const UINT bpp = BytesPerPixel(format);
+    if (bpp == 0 || width == 0 || height == 0 || width > 4096 || height > 4096 || pixels.empty() ||
+        pixels.size() > FullChainLength(width, height))
+        return D3DERR_INVALIDCALL;
+    UINT w = width, h = height;
+    for (const std::vector<BYTE>& level : pixels) {
+        if (level.size() != static_cast<std::size_t>(w) * h * bpp) return D3DERR_INVALIDCALL;
+        w = std::max(1u, w / 2);
+        h = std::max(1u, h / 2);
+    }
+    m_Format = format;
+    m_Pool = pool;
+    m_dwUsage = usage;
+    w = width;
+    h = height;
+    for (std::vector<BYTE>& level : pixels) {
+        m_Levels.push_back(Level{w, h, std::move(level)});
+        w = std::max(1u, w / 2);
+        h = std::max(1u, h / 2);
+    }
+    m_LevelLocked.assign(m_Levels.size(), false);
+    m_LevelReadOnly.assign(m_Levels.size(), false);
     glGenTextures(1, &m_glTexture);
     m_bDirty = true;
     return m_glTexture ? D3D_OK : D3DERR_OUTOFVIDEOMEMORY;

@@ -146,6 +146,10 @@ private:
     Direct3DTexture8() = default;
     ~Direct3DTexture8();
     HRESULT Create(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
+    // Takes over `pixels`, one packed vector per level from the top; each
+    // level must have its size in the chain.
+    HRESULT Adopt(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                  std::vector<std::vector<BYTE>>& pixels);
 
     struct Level {
         UINT width;

@@ -222,6 +222,40 @@ TEST_F(DeviceDrawTexture, DdsSpriteKeepsItsSixteenBitTexels) {
     EXPECT_EQ(At(pixels, 480, 420), 0xFFFFFFFFu);
 }
 
+TEST_F(DeviceDrawTexture, HandedOverPixelsBecomeTheLevelsWithoutACopyOrAreRefusedWhole) {
+    std::vector<std::vector<BYTE>> pixels{std::vector<BYTE>(4 * 2 * 4, 0x40), std::vector<BYTE>(2 * 1 * 4, 0x80),
+                                          std::vector<BYTE>(1 * 1 * 4, 0xC0)};
+    const BYTE* top = pixels[0].data();
+    Direct3DTexture8* tex = nullptr;
+    ASSERT_EQ(m_pDevice->CreateTextureFromPixels(4, 2, D3DFMT_X8R8G8B8, pixels, &tex), D3D_OK);
+    m_textures.push_back(tex);
+    ASSERT_EQ(tex->GetLevelCount(), 3u);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(tex->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(locked.pBits, top);
+    EXPECT_EQ(locked.Pitch, 16);
+    ASSERT_EQ(tex->UnlockRect(0), D3D_OK);
+    EXPECT_EQ(Texel32(tex, 2, 0, 0), 0xC0C0C0C0u);
+    EXPECT_EQ(Show(tex)[0], 0xFF404040u);
+
+    // A level of the wrong size, more levels than the chain has, a size or
+    // format the device does not take: no texture.
+    const std::vector<std::vector<BYTE>> refused[] = {
+        {std::vector<BYTE>(4 * 2 * 4), std::vector<BYTE>(3)},
+        {std::vector<BYTE>(4 * 2 * 4), std::vector<BYTE>(8), std::vector<BYTE>(4), std::vector<BYTE>(4)},
+        {},
+    };
+    for (std::vector<std::vector<BYTE>> levels : refused) {
+        tex = reinterpret_cast<Direct3DTexture8*>(0x1);
+        EXPECT_EQ(m_pDevice->CreateTextureFromPixels(4, 2, D3DFMT_X8R8G8B8, levels, &tex), D3DERR_INVALIDCALL);
+        EXPECT_EQ(tex, nullptr);
+    }
+    std::vector<std::vector<BYTE>> one{std::vector<BYTE>(4)};
+    EXPECT_EQ(m_pDevice->CreateTextureFromPixels(1, 1, D3DFMT_UNKNOWN, one, &tex), D3DERR_INVALIDCALL);
+    EXPECT_EQ(m_pDevice->CreateTextureFromPixels(0, 1, D3DFMT_X8R8G8B8, one, &tex), D3DERR_INVALIDCALL);
+    EXPECT_EQ(one[0].size(), 4u);  // a refused level stays the caller's
+}
+
 TEST_F(DeviceDrawTexture, MissingOrUnreadableResourcesFail) {
     Bytes garbage(300);
     for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<unsigned char>(i * 7 + 1);
