@@ -109,7 +109,9 @@ int RunScreenSaver() {
         CloseHandle(mutex);
         return 0;
     }
-    // The images are decoded while the window and OpenGL come up.
+    // The images are decoded while the window and OpenGL come up; the window
+    // system starts first, before any thread of ours.
+    platform::EnsureVideo();
     PrefetchTextureImages();
 
     WNDCLASSA wc{};

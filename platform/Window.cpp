@@ -1,6 +1,7 @@
 #include "platform/Window.h"
 
 #include <SDL.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -34,6 +35,16 @@ struct WindowClass {
     WNDCLASSA wc;
 };
 
+// Whether the environment leaves libdbus no session bus to connect to but one
+// it would start itself: no address, and no user bus in the runtime folder.
+bool NoSessionBusNamed() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) return false;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat info {};
+    return !(runtime && *runtime && stat((std::string(runtime) + "/bus").c_str(), &info) == 0);
+}
+
 // SDL's video subsystem, started on first use. It is left running at exit:
 // the process's end closes the display connection, and quitting SDL would
 // unload the OpenGL driver while its memory is still counted as ours.
@@ -52,7 +63,17 @@ public:
         // off-screen driver, and a saver nobody can see is no saver.
         // SDL_VIDEODRIVER in the environment still wins.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        // SDL connects to the session bus as it starts (input methods, the
+        // desktop's screen saver). Where the environment names none, libdbus
+        // would fork this process to run dbus-launch --autolaunch, which
+        // takes its time and may leave a new bus daemon behind that serves
+        // nobody; an address that fails at once spares that. It is taken
+        // back at once, so nothing later sees it (no thread of ours runs yet).
+        const bool withoutBus = NoSessionBusNamed();
+        if (withoutBus) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        const int started = SDL_Init(SDL_INIT_VIDEO);
+        if (withoutBus) unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (started != 0) {
             m_bFailed = true;
             return false;
         }

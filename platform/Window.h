@@ -76,7 +76,9 @@ SDL_Window* SdlWindowOf(HWND hwnd);
 void RetainSdlWindow(HWND hwnd);
 void ReleaseSdlWindow(HWND hwnd);
 
-// Starts SDL's video subsystem once; false when there is no display.
+// Starts SDL's video subsystem once; false when there is no display. The
+// first call sets the environment for a moment: make it before starting
+// threads that may read the environment.
 bool EnsureVideo();
 
 // Drops every queued message and forgets every window class (tests).
