@@ -43,6 +43,7 @@ void Tick(HWND hwnd) {
     FrameMove();
     Render();
 
+    PrepareFrameCapture();
     const bool fitted = g_rcPicture.right > g_rcPicture.left && g_rcPicture.bottom > g_rcPicture.top;
     if (g_pd3dDevice->Present(nullptr, fitted ? &g_rcPicture : nullptr, nullptr, nullptr) == D3DERR_DEVICELOST) {
         if (g_pd3dDevice->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) {

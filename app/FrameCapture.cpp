@@ -62,19 +62,34 @@ bool WritePpm(const std::filesystem::path& file, const std::vector<std::uint32_t
 
 }  // namespace
 
+namespace {
+
+unsigned long g_nFrames = 0;   // frames presented while capturing
+unsigned long g_nWritten = 0;  // frames written
+
+bool NextFrameIsWritten(const CaptureSettings& s) {
+    return s.active && (s.count == 0 || g_nWritten < s.count) && (g_nFrames + 1) % s.every == 0;
+}
+
+}  // namespace
+
+void PrepareFrameCapture() {
+    // A back buffer drawn straight into the window is read before the swap,
+    // and only for the frames that are written.
+    if (g_pd3dDevice && Config().active) g_pd3dDevice->KeepPresentedFrames(NextFrameIsWritten(Config()));
+}
+
 void CaptureFrame(HWND hwnd) {
     const CaptureSettings& s = Config();
     if (!s.active || !g_pd3dDevice) return;
-    static unsigned long frames = 0;
-    static unsigned long written = 0;
-    if (s.count != 0 && written >= s.count) return;
-    if (++frames % s.every != 0) return;
+    if (s.count != 0 && g_nWritten >= s.count) return;
+    if (++g_nFrames % s.every != 0) return;
 
     std::vector<std::uint32_t> pixels;
     if (g_pd3dDevice->ReadBackBuffer(pixels)) {
         char name[32];
-        std::snprintf(name, sizeof name, "frame_%05lu.ppm", written + 1);
+        std::snprintf(name, sizeof name, "frame_%05lu.ppm", g_nWritten + 1);
         WritePpm(s.folder / name, pixels, g_pd3dDevice->BackBufferWidth(), g_pd3dDevice->BackBufferHeight());
     }
-    if (++written == s.count) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    if (++g_nWritten == s.count) PostMessageA(hwnd, WM_CLOSE, 0, 0);
 }

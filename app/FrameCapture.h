@@ -9,5 +9,7 @@
 
 #include "platform/Win32Types.h"
 
-// Called by the tick after each present.
+// Called by the tick before each present (it tells the device whether the
+// frame is to be read) and after it.
+void PrepareFrameCapture();
 void CaptureFrame(HWND hwnd);

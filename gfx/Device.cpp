@@ -77,6 +77,16 @@ void GLAPIENTRY PrintDebugMessage(GLenum source, GLenum type, GLuint id, GLenum 
                  message);
 }
 
+// The size of one attachment of the window's framebuffer (bound now), 0 where it has none.
+int WindowAttachmentBits(GLenum attachment, GLenum size) {
+    GLint type = GL_NONE;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, attachment, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &type);
+    if (type == GL_NONE) return 0;
+    GLint bits = 0;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, attachment, size, &bits);
+    return bits;
+}
+
 // The colour formats a display adapter offers today: 32-bit modes only.
 bool IsDisplayFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8; }
 bool IsBackBufferFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8; }
@@ -209,6 +219,14 @@ HRESULT Direct3DDevice8::Create(HWND window, DWORD behaviorFlags, const D3DPRESE
     // that convention the programs pass depth through, else they remap it.
     m_bClipControl = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
     if (m_bClipControl) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+    // What the window's own framebuffer offers; it stays with the context.
+    GLboolean doubled = GL_FALSE;
+    glGetBooleanv(GL_DOUBLEBUFFER, &doubled);
+    m_Window.doubleBuffered = doubled == GL_TRUE;
+    if (m_Window.doubleBuffered) {
+        m_Window.depthBits = WindowAttachmentBits(GL_DEPTH, GL_FRAMEBUFFER_ATTACHMENT_DEPTH_SIZE);
+        m_Window.stencilBits = WindowAttachmentBits(GL_STENCIL, GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE);
+    }
     glGenVertexArrays(1, &m_glVertexArray);
     glGenVertexArrays(1, &m_glSoftwareVertexArray);
     glGenBuffers(1, &m_glSoftwareBuffer);
@@ -239,11 +257,38 @@ Direct3DDevice8::~Direct3DDevice8() {
     }
 }
 
+// The back buffer is the window's own framebuffer where that can hold it:
+// nothing is copied at Present then. A back buffer with alpha is always the
+// device's own: the alpha of a window's framebuffer is not dependable (a
+// visual of 24 bits may have alpha bits that drawing does not keep). Otherwise the device draws into a
+// framebuffer object that Present copies or stretches into the window.
 HRESULT Direct3DDevice8::CreateBackBuffer() {
     m_nBackWidth = m_Params.BackBufferWidth;
     m_nBackHeight = m_Params.BackBufferHeight;
     if (m_nBackWidth == 0 || m_nBackHeight == 0 || m_nBackWidth > 16384 || m_nBackHeight > 16384)
         return D3DERR_INVALIDCALL;
+    m_bDepthBuffer = m_Params.EnableAutoDepthStencil != FALSE;
+    m_bFramePresented = false;
+    m_bPresentedKept = false;
+    int drawW = 0, drawH = 0;
+    m_pSurface->DrawableSize(drawW, drawH);
+    if (WindowCanHoldBackBuffer(drawW, drawH)) {
+        m_bDirect = true;
+        m_Gl.Forget();
+        m_Gl.Framebuffer(0);
+        return D3D_OK;
+    }
+    return CreateOwnBackBuffer();
+}
+
+bool Direct3DDevice8::WindowCanHoldBackBuffer(int drawableWidth, int drawableHeight) const {
+    return m_Window.doubleBuffered && m_pSurface->HasWindow() && !m_bPresentFitted &&
+           drawableWidth == static_cast<int>(m_nBackWidth) && drawableHeight == static_cast<int>(m_nBackHeight) &&
+           (!m_bDepthBuffer || m_Window.depthBits >= 16) && m_Params.BackBufferFormat != D3DFMT_A8R8G8B8;
+}
+
+HRESULT Direct3DDevice8::CreateOwnBackBuffer() {
+    m_bDirect = false;
     glGenFramebuffers(1, &m_glFramebuffer);
     m_Gl.Forget();
     m_Gl.Framebuffer(m_glFramebuffer);
@@ -252,7 +297,7 @@ HRESULT Direct3DDevice8::CreateBackBuffer() {
     glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(m_nBackWidth),
                           static_cast<GLsizei>(m_nBackHeight));
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_glColorBuffer);
-    if (m_Params.EnableAutoDepthStencil) {
+    if (m_bDepthBuffer) {
         glGenRenderbuffers(1, &m_glDepthBuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, m_glDepthBuffer);
         glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, static_cast<GLsizei>(m_nBackWidth),
@@ -289,6 +334,7 @@ void Direct3DDevice8::DestroyBackBuffer() {
     if (m_glColorBuffer) glDeleteRenderbuffers(1, &m_glColorBuffer);
     if (m_glDepthBuffer) glDeleteRenderbuffers(1, &m_glDepthBuffer);
     m_glFramebuffer = m_glColorBuffer = m_glDepthBuffer = 0;
+    m_bDirect = false;
 }
 
 // Direct3D 8's documented initial states.
@@ -382,8 +428,14 @@ void Direct3DDevice8::SetDefaultStates() {
 
 void Direct3DDevice8::BindBackBuffer() {
     m_Gl.Forget();
+    m_bFramePresented = false;
     glBindFramebuffer(GL_FRAMEBUFFER, m_glFramebuffer);
     glViewport(0, 0, static_cast<GLsizei>(m_nBackWidth), static_cast<GLsizei>(m_nBackHeight));
+}
+
+void Direct3DDevice8::TargetBackBuffer() {
+    m_Gl.Framebuffer(m_glFramebuffer);
+    m_bFramePresented = false;
 }
 
 void Direct3DDevice8::FinishDrawing() {
@@ -401,12 +453,12 @@ HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D
                                DWORD stencil) {
     if ((count > 0 && !rects) || (flags & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) == 0)
         return D3DERR_INVALIDCALL;
-    if ((flags & D3DCLEAR_ZBUFFER) && !m_glDepthBuffer) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_ZBUFFER) && !m_bDepthBuffer) return D3DERR_INVALIDCALL;
     if (flags & D3DCLEAR_STENCIL) return D3DERR_INVALIDCALL;  // the depth buffer has no stencil bits
     (void)stencil;
     if (!m_bOpenGl) return D3D_OK;
     ForgetGlStateIfObjectsWentAway();
-    m_Gl.Framebuffer(m_glFramebuffer);
+    TargetBackBuffer();
 
     // Clearing ignores the write masks but is limited to the viewport (and to
     // the rectangles, when given). Direct3D rectangles count rows from the top.
@@ -416,8 +468,14 @@ HRESULT Direct3DDevice8::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D
     m_Gl.ClearColor(static_cast<float>((color >> 16) & 0xFF) / 255.0f, static_cast<float>((color >> 8) & 0xFF) / 255.0f,
                     static_cast<float>(color & 0xFF) / 255.0f, static_cast<float>((color >> 24) & 0xFF) / 255.0f);
     m_Gl.ClearDepth(static_cast<double>(z));
+    // The window's depth buffer may come with stencil bits the device never
+    // uses: they are cleared along with the depth, which is cheaper than
+    // leaving them.
     const GLbitfield mask = ((flags & D3DCLEAR_TARGET) ? GL_COLOR_BUFFER_BIT : 0u) |
-                            ((flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0u);
+                            ((flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0u) |
+                            ((flags & D3DCLEAR_ZBUFFER) && m_bDirect && m_Window.stencilBits > 0
+                                 ? GL_STENCIL_BUFFER_BIT
+                                 : 0u);
     const LONG vx1 = static_cast<LONG>(m_Viewport.X), vy1 = static_cast<LONG>(m_Viewport.Y);
     const LONG vx2 = vx1 + static_cast<LONG>(m_Viewport.Width), vy2 = vy1 + static_cast<LONG>(m_Viewport.Height);
     auto clearRect = [&](LONG x1, LONG y1, LONG x2, LONG y2) {
@@ -466,8 +524,6 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
     m_pSurface->DrawableSize(drawW, drawH);
     // The destination in drawable pixels, rows counted from the bottom.
     GLint x0 = 0, y0 = 0, x1 = drawW, y1 = drawH;
-    m_Gl.Enable(GL_SCISSOR_TEST, false);  // it would limit the blit
-    m_Gl.Framebuffer(0);
     if (destRect) {
         int winW = 0, winH = 0;
         m_pSurface->WindowSize(winW, winH);
@@ -477,13 +533,61 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
         x1 = static_cast<GLint>(std::lround(destRect->right * sx));
         y0 = drawH - static_cast<GLint>(std::lround(destRect->bottom * sy));
         y1 = drawH - static_cast<GLint>(std::lround(destRect->top * sy));
-        if (x0 > 0 || y0 > 0 || x1 < drawW || y1 < drawH) {
-            m_Gl.ColorMask(true, true, true, true);
-            const D3DCOLOR c = m_dwBorderColor;
-            m_Gl.ClearColor(static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
-                            static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
-            glClear(GL_COLOR_BUFFER_BIT);
+    }
+    const bool wholeWindow = x0 == 0 && y0 == 0 && x1 == drawW && y1 == drawH;
+    m_bPresentFitted = !wholeWindow;
+
+    if (m_bDirect) {
+        const bool fits = drawW == static_cast<int>(m_nBackWidth) && drawH == static_cast<int>(m_nBackHeight);
+        // A window that follows its size gets a back buffer of the new size
+        // below; until then a frame of the old size is shown as it is.
+        if (m_pSurface->HasWindow() && wholeWindow && (fits || m_bFollowWindow)) {
+            if (m_bKeepPresented) {
+                ReadFramebuffer(m_PresentedFrame);
+                m_bPresentedKept = true;
+            }
+            m_pSurface->Swap();
+            m_bFramePresented = true;
+            ++m_nPresents;
+            if (m_bFollowWindow) FollowWindowSize(drawW, drawH);
+            return D3D_OK;
         }
+        // The picture has to move or stretch (or the window has gone): from
+        // now on the device draws into a back buffer of its own, starting
+        // with this frame.
+        if (FAILED(MoveIntoOwnBackBuffer())) {
+            m_bLost = true;
+            m_bLostResettable = true;
+            return D3DERR_DEVICELOST;
+        }
+    }
+
+    m_Gl.Enable(GL_SCISSOR_TEST, false);  // it would limit the blit
+    m_Gl.Framebuffer(0);
+    if (!wholeWindow) {
+        // Bars in the border colour where the picture does not reach; the
+        // blit covers the rest.
+        m_Gl.ColorMask(true, true, true, true);
+        const D3DCOLOR c = m_dwBorderColor;
+        m_Gl.ClearColor(static_cast<float>((c >> 16) & 0xFF) / 255.0f, static_cast<float>((c >> 8) & 0xFF) / 255.0f,
+                        static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
+        m_Gl.Enable(GL_SCISSOR_TEST, true);
+        auto clearBar = [&](GLint left, GLint bottom, GLint right, GLint top) {
+            left = std::max(left, 0);
+            bottom = std::max(bottom, 0);
+            right = std::min(right, static_cast<GLint>(drawW));
+            top = std::min(top, static_cast<GLint>(drawH));
+            if (right <= left || top <= bottom) return;
+            m_Gl.Scissor(left, bottom, right - left, top - bottom);
+            glClear(GL_COLOR_BUFFER_BIT);
+        };
+        const GLint innerBottom = std::clamp(y0, 0, static_cast<GLint>(drawH));
+        const GLint innerTop = std::clamp(y1, innerBottom, static_cast<GLint>(drawH));
+        clearBar(0, 0, drawW, innerBottom);            // below
+        clearBar(0, innerTop, drawW, drawH);           // above
+        clearBar(0, innerBottom, x0, innerTop);        // left
+        clearBar(x1, innerBottom, drawW, innerTop);    // right
+        m_Gl.Enable(GL_SCISSOR_TEST, false);
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_glFramebuffer);
     const bool sameSize = x1 - x0 == static_cast<GLint>(m_nBackWidth) && y1 - y0 == static_cast<GLint>(m_nBackHeight);
@@ -491,8 +595,29 @@ HRESULT Direct3DDevice8::Present(const RECT*, const RECT* destRect, HWND, const 
                       GL_COLOR_BUFFER_BIT, sameSize ? GL_NEAREST : GL_LINEAR);
     m_pSurface->Swap();
     m_Gl.Framebuffer(m_glFramebuffer);
+    m_bFramePresented = true;
     ++m_nPresents;
     if (m_bFollowWindow) FollowWindowSize(drawW, drawH);
+    return D3D_OK;
+}
+
+// Leaves the window's framebuffer for a back buffer of the device's own,
+// taking the frame drawn so far along.
+HRESULT Direct3DDevice8::MoveIntoOwnBackBuffer() {
+    const HRESULT hr = CreateOwnBackBuffer();
+    if (FAILED(hr)) {
+        DestroyBackBuffer();
+        return hr;
+    }
+    if (m_pSurface->HasWindow()) {
+        const auto w = static_cast<GLint>(m_nBackWidth), h = static_cast<GLint>(m_nBackHeight);
+        m_Gl.Enable(GL_SCISSOR_TEST, false);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_glFramebuffer);
+        // The frame is complete at Present: its colour is all that is left to take.
+        glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        m_Gl.Forget();
+    }
     return D3D_OK;
 }
 
@@ -621,21 +746,31 @@ HRESULT Direct3DDevice8::GetMaterial(D3DMATERIAL8* material) {
 }
 
 bool Direct3DDevice8::ReadBackBuffer(std::vector<std::uint32_t>& pixels) {
-    if (!m_glFramebuffer) return false;
+    if (!m_bDirect && !m_glFramebuffer) return false;  // no back buffer
+    if (m_bDirect && m_bFramePresented) {
+        // The swap took the frame out of the window's back buffer.
+        if (!m_bPresentedKept) return false;
+        pixels = m_PresentedFrame;
+        return true;
+    }
+    ReadFramebuffer(pixels);
+    return true;
+}
+
+void Direct3DDevice8::ReadFramebuffer(std::vector<std::uint32_t>& pixels) {
     const std::size_t w = m_nBackWidth, h = m_nBackHeight;
     pixels.resize(w * h);
-    std::vector<std::uint8_t> rgba(w * h * 4);
+    m_ReadRows.resize(w * h * 4);
     m_Gl.Framebuffer(m_glFramebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, static_cast<GLsizei>(w), static_cast<GLsizei>(h), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glReadPixels(0, 0, static_cast<GLsizei>(w), static_cast<GLsizei>(h), GL_RGBA, GL_UNSIGNED_BYTE, m_ReadRows.data());
     // OpenGL's row 0 is the bottom row; the back buffer's top-left is pixel (0, 0).
     for (std::size_t y = 0; y < h; ++y) {
-        const std::uint8_t* src = &rgba[(h - 1 - y) * w * 4];
+        const std::uint8_t* src = &m_ReadRows[(h - 1 - y) * w * 4];
         for (std::size_t x = 0; x < w; ++x, src += 4)
             pixels[y * w + x] = (std::uint32_t{src[3]} << 24) | (std::uint32_t{src[0]} << 16) |
                                 (std::uint32_t{src[1]} << 8) | std::uint32_t{src[2]};
     }
-    return true;
 }
 
 void Direct3DDevice8::SimulateDeviceLoss(bool resettable) {

@@ -176,8 +176,19 @@ public:
     // again at its next draw.
     void BindBackBuffer();
 
-    // The back buffer's pixels as 0xAARRGGBB, top row first.
+    // The back buffer's pixels as 0xAARRGGBB, top row first: what has been
+    // drawn since the last Present, or else the frame that Present showed.
+    // A back buffer drawn straight into the window loses its frame at the
+    // swap: the device keeps a copy for reading only when asked to by
+    // KeepPresentedFrames(true), else reading it after Present fails.
     bool ReadBackBuffer(std::vector<std::uint32_t>& pixels);
+    void KeepPresentedFrames(bool keep) { m_bKeepPresented = keep; }
+
+    // Whether the device draws straight into the window's framebuffer (the
+    // back buffer has the window's size, the window's framebuffer has what
+    // the back buffer needs), rather than into a back buffer of its own that
+    // Present copies or stretches into the window.
+    bool DrawsIntoWindow() const { return m_bDirect; }
 
     // Makes the device behave as lost until Reset, as when a full-screen device
     // loses the display; `resettable` says whether TestCooperativeLevel then
@@ -245,6 +256,11 @@ private:
 
     HRESULT Create(HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& params);
     HRESULT CreateBackBuffer();
+    HRESULT CreateOwnBackBuffer();
+    HRESULT MoveIntoOwnBackBuffer();
+    bool WindowCanHoldBackBuffer(int drawableWidth, int drawableHeight) const;
+    void TargetBackBuffer();
+    void ReadFramebuffer(std::vector<std::uint32_t>& pixels);
     void FollowWindowSize(int width, int height);
     void DestroyBackBuffer();
     void SetDefaultStates();
@@ -283,6 +299,19 @@ private:
     unsigned m_glFramebuffer = 0;
     unsigned m_glColorBuffer = 0;
     unsigned m_glDepthBuffer = 0;
+    bool m_bDepthBuffer = false;           // the back buffer has a depth buffer
+    bool m_bDirect = false;                // the back buffer is the window's own framebuffer
+    bool m_bPresentFitted = false;         // the last Present showed the picture in part of the window
+    struct WindowFramebuffer {             // what the window's framebuffer offers
+        bool doubleBuffered = false;
+        int depthBits = 0;
+        int stencilBits = 0;
+    } m_Window;
+    bool m_bFramePresented = false;        // nothing drawn since the last Present
+    bool m_bKeepPresented = false;
+    bool m_bPresentedKept = false;         // m_PresentedFrame holds the last presented frame
+    std::vector<std::uint32_t> m_PresentedFrame;
+    std::vector<std::uint8_t> m_ReadRows;  // read-back scratch
 
     bool m_bInScene = false;
     bool m_bLost = false;

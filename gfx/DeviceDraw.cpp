@@ -546,7 +546,7 @@ void Direct3DDevice8::ApplyTextures(const FragmentKey& key) {
 
 void Direct3DDevice8::ApplyRenderStates() {
     const auto& rs = m_RenderStates;
-    if (rs[D3DRS_ZENABLE] != D3DZB_FALSE && m_glDepthBuffer) {
+    if (rs[D3DRS_ZENABLE] != D3DZB_FALSE && m_bDepthBuffer) {
         m_Gl.Enable(GL_DEPTH_TEST, true);
         m_Gl.DepthFunc(GlCompare(rs[D3DRS_ZFUNC]));
         m_Gl.DepthMask(rs[D3DRS_ZWRITEENABLE] != 0);
@@ -768,7 +768,7 @@ HRESULT Direct3DDevice8::PrepareDraw(bool indexed) {
 
 void Direct3DDevice8::SendDrawState(bool indexed, std::uint64_t firstVertex, std::uint64_t vertices) {
     ForgetGlStateIfObjectsWentAway();
-    m_Gl.Framebuffer(m_glFramebuffer);
+    TargetBackBuffer();
     ApplyRenderStates();
     m_Gl.Program(m_pDrawProgram->glProgram);
     UploadUniforms(*m_pDrawProgram, m_bDrawFixedFunction);

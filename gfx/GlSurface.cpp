@@ -2,6 +2,9 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "platform/Window.h"
 
 // Xlib's headers come last: their macros (None, Bool, Status ...) would
@@ -21,21 +24,31 @@ struct GlSurface::Glx {
 
 namespace {
 
+// The framebuffer configuration of the window's visual. Where the visual has
+// several, a double-buffered one with a depth buffer is preferred (the device
+// then draws straight into the window), the one closest to 16 depth bits and
+// without stencil bits first (no more to clear than the scene uses).
 GLXFBConfig ConfigForVisual(::Display* display, int screen, unsigned long visualId, bool& doubleBuffered) {
     int count = 0;
     GLXFBConfig* configs = glXGetFBConfigs(display, screen, &count);
     GLXFBConfig chosen = nullptr;
+    long chosenRank = -1;
     doubleBuffered = false;
     for (int i = 0; i < count; ++i) {
-        int visual = 0, drawable = 0, render = 0, doubled = 0;
+        int visual = 0, drawable = 0, render = 0, doubled = 0, depth = 0, stencil = 0;
         glXGetFBConfigAttrib(display, configs[i], GLX_VISUAL_ID, &visual);
         glXGetFBConfigAttrib(display, configs[i], GLX_DRAWABLE_TYPE, &drawable);
         glXGetFBConfigAttrib(display, configs[i], GLX_RENDER_TYPE, &render);
         glXGetFBConfigAttrib(display, configs[i], GLX_DOUBLEBUFFER, &doubled);
+        glXGetFBConfigAttrib(display, configs[i], GLX_DEPTH_SIZE, &depth);
+        glXGetFBConfigAttrib(display, configs[i], GLX_STENCIL_SIZE, &stencil);
         if (static_cast<unsigned long>(visual) != visualId || !(drawable & GLX_WINDOW_BIT) || !(render & GLX_RGBA_BIT))
             continue;
-        if (!chosen || (doubled && !doubleBuffered)) {
+        const long rank = (doubled ? 4000L : 0L) + (depth >= 16 ? 2000L : 0L) + (stencil == 0 ? 1000L : 0L) -
+                          std::min(999L, static_cast<long>(std::abs(depth - 16)));
+        if (rank > chosenRank) {
             chosen = configs[i];
+            chosenRank = rank;
             doubleBuffered = doubled != 0;
         }
     }
@@ -178,5 +191,7 @@ void GlSurface::SetSwapInterval(int interval) {
 bool GlSurface::IsMinimized() const {
     return !m_pGlx && (SDL_GetWindowFlags(m_pSdlWindow) & SDL_WINDOW_MINIMIZED) != 0;
 }
+
+bool GlSurface::HasWindow() const { return !m_pGlx || platform::ForeignWindowOf(m_hWindow) != nullptr; }
 
 bool GlSurface::IsResizable() const { return platform::IsResizable(m_hWindow); }

@@ -39,6 +39,9 @@ public:
     // 1: presentation waits for the display's retrace where the driver can; 0: it does not.
     void SetSwapInterval(int interval);
     bool IsMinimized() const;
+    // Whether the window the context draws into is still there (another
+    // program's window can go at any time).
+    bool HasWindow() const;
     // Whether the window can change its size under the device.
     bool IsResizable() const;
 

@@ -413,7 +413,10 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);  // the device draws into its own depth buffer
+    // The device draws straight into the window when its back buffer has the
+    // window's size: the window's framebuffer has the depth buffer the
+    // device's own would have.
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
 
     SDL_Window* sdl = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
     if (!sdl) return nullptr;

@@ -157,6 +157,7 @@ protected:
         HWND hwnd = MakeWindow();
         EXPECT_NE(hwnd, nullptr);
         EXPECT_EQ(Initiate(hwnd), 1) << g_ErrLog.Text();
+        if (g_pd3dDevice) g_pd3dDevice->KeepPresentedFrames(true);  // the cases read frames after the tick
         return hwnd;
     }
 
@@ -550,6 +551,7 @@ TEST_F(Frame, AHackTakesItsWindowsSizeAndShapeFromFrameToFrame) {
     ASSERT_NE(hwnd, nullptr);
     m_windows.push_back(hwnd);
     ASSERT_EQ(Initiate(hwnd), 1) << g_ErrLog.Text();
+    g_pd3dDevice->KeepPresentedFrames(true);
     g_pd3dDevice->SetRenderState(D3DRS_AMBIENT, 0xFF102030);
 
     // A 16:9 preview pane.
@@ -560,6 +562,7 @@ TEST_F(Frame, AHackTakesItsWindowsSizeAndShapeFromFrameToFrame) {
     }
     EXPECT_EQ(g_pd3dDevice->BackBufferWidth(), 565u);
     EXPECT_EQ(g_pd3dDevice->BackBufferHeight(), 317u);
+    EXPECT_TRUE(g_pd3dDevice->DrawsIntoWindow());  // the new size is the window's again
     EXPECT_EQ(g_dwScreenHeight, 317u);
     EXPECT_EQ(RenderState(D3DRS_AMBIENT), 0xFF102030u);  // the device keeps its states
     D3DMATRIX proj{};

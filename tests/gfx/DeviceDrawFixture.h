@@ -69,6 +69,7 @@ protected:
         if (testing_support::TestDevice::NothingToDrawOn(hr))
             return testing_support::MissingDisplay("no OpenGL 3.3 device");
         ASSERT_EQ(hr, D3D_OK);
+        m_pDevice->KeepPresentedFrames(true);  // the cases read frames after Present
         ASSERT_EQ(m_pDevice->BackBufferWidth(), kWidth);
         ASSERT_EQ(m_pDevice->BackBufferHeight(), kHeight);
     }
@@ -83,7 +84,12 @@ protected:
         else ::unsetenv("GLIMMERWING_SOFTWARE_VERTEX");
     }
 
-    D3DPRESENT_PARAMETERS Params() const { return testing_support::TestDevice::WindowedParams(m_hwnd, kWidth, kHeight); }
+    // A back buffer with alpha: the cases read the alpha that reaches the target.
+    D3DPRESENT_PARAMETERS Params() const {
+        D3DPRESENT_PARAMETERS pp = testing_support::TestDevice::WindowedParams(m_hwnd, kWidth, kHeight);
+        pp.BackBufferFormat = D3DFMT_A8R8G8B8;
+        return pp;
+    }
 
     // A managed vertex buffer holding `bytes`; released with the fixture.
     Direct3DVertexBuffer8* Buffer(const void* bytes, UINT size, DWORD fvf) {

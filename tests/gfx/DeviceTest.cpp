@@ -50,6 +50,7 @@ protected:
         EXPECT_NE(hwnd, nullptr);
         D3DPRESENT_PARAMETERS pp = Windowed(hwnd);
         EXPECT_EQ(m_pD3D->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, behavior, &pp, &m_pDevice), D3D_OK);
+        if (m_pDevice) m_pDevice->KeepPresentedFrames(true);  // the cases read frames after Present
         return m_pDevice;
     }
 
@@ -350,6 +351,50 @@ TEST_F(Scene, BeginEndAndPresentFollowTheSceneRules) {
     EXPECT_EQ(m_pDevice->Present(nullptr, &inverted, nullptr, nullptr), D3DERR_INVALIDCALL);
     EXPECT_EQ(m_pDevice->PresentCount(), 3u);
     EXPECT_EQ(At(Pixels(), 5, 5), kBlue);
+}
+
+// A back buffer of the window's size is the window's own framebuffer, whose
+// frame the swap takes; one of another size, or shown in part of the window,
+// is the device's own. Either way a read finds the frame that was drawn.
+TEST_F(Scene, FramesAreReadWhereTheyAreDrawnAsPresentationChangesPaths) {
+    ASSERT_NE(MakeDevice(), nullptr);
+    m_pDevice->KeepPresentedFrames(false);
+    ASSERT_TRUE(m_pDevice->DrawsIntoWindow()) << "the display's visual has no 16-bit depth buffer";
+    ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kRed, 1.0f, 0), D3D_OK);
+    EXPECT_EQ(At(Pixels(), 159, 119), kRed);
+    ASSERT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    std::vector<std::uint32_t> gone;
+    EXPECT_FALSE(m_pDevice->ReadBackBuffer(gone)) << "a swapped frame that was not kept cannot be read";
+    m_pDevice->KeepPresentedFrames(true);
+    ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET, kBlue, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    EXPECT_EQ(At(Pixels(), 0, 0), kBlue);
+
+    // Shown in part of the window: the frame moves into a back buffer of the device's own.
+    ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET, kGreen, 1.0f, 0), D3D_OK);
+    const D3DRECT corner{0, 0, 10, 10};
+    ASSERT_EQ(m_pDevice->Clear(1, &corner, D3DCLEAR_TARGET, kRed, 1.0f, 0), D3D_OK);
+    const RECT inset{20, 0, 140, 120};
+    ASSERT_EQ(m_pDevice->Present(nullptr, &inset, nullptr, nullptr), D3D_OK);
+    EXPECT_FALSE(m_pDevice->DrawsIntoWindow());
+    std::vector<std::uint32_t> pixels = Pixels();
+    EXPECT_EQ(At(pixels, 0, 0), kRed);  // top-left stays top-left
+    EXPECT_EQ(At(pixels, 159, 119), kGreen);
+
+    // Another size is the device's own back buffer; the window's size after a
+    // whole-window present is the window's framebuffer again.
+    D3DPRESENT_PARAMETERS pp = Windowed(m_display.Window(), 200, 100);
+    ASSERT_EQ(m_pDevice->Reset(&pp), D3D_OK);
+    EXPECT_FALSE(m_pDevice->DrawsIntoWindow());
+    ASSERT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    pp = Windowed(m_display.Window());
+    ASSERT_EQ(m_pDevice->Reset(&pp), D3D_OK);
+    EXPECT_TRUE(m_pDevice->DrawsIntoWindow());
+    ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kGreen, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(m_pDevice->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    pixels = Pixels();
+    ASSERT_EQ(pixels.size(), 160u * 120u);
+    EXPECT_EQ(At(pixels, 80, 60), kGreen);
 }
 
 TEST_F(Scene, ResetRestoresDefaultsAndTheDeviceKeepsWorking) {

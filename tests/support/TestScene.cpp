@@ -99,6 +99,7 @@ bool SaverScene::Start(const std::filesystem::path& configFolder) {
         m_bDisplayMissing = !g_pD3D || std::strstr(g_ErrLog.Text(), noDevice) != nullptr;
         return false;
     }
+    g_pd3dDevice->KeepPresentedFrames(true);  // frames are read after their tick
     if (configFolder.empty()) {
         // Out of every test camera's sight, and standing still there.
         g_Settings.intMode = 2;
