@@ -266,7 +266,10 @@ TEST_F(ClearAndViewport, ClearsTheWholeTargetOrTheRectanglesFromTheTopLeft) {
     EXPECT_EQ(At(pixels, 159, 4), kBlue);
     EXPECT_EQ(At(pixels, 159, 5), kRed);
 
-    // Colour alpha and channels land where they belong.
+    // Colour alpha and channels land where they belong (in a back buffer that keeps alpha).
+    D3DPRESENT_PARAMETERS withAlpha = Windowed(m_display.Window());
+    withAlpha.BackBufferFormat = D3DFMT_A8R8G8B8;
+    ASSERT_EQ(m_pDevice->Reset(&withAlpha), D3D_OK);
     ASSERT_EQ(m_pDevice->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80123456, 1.0f, 0), D3D_OK);
     EXPECT_EQ(At(Pixels(), 0, 0), 0x80123456u);
 }
