@@ -19,10 +19,13 @@ std::size_t CapabilityIndex(unsigned capability) {
 
 void GlState::Forget() {
     const std::uint64_t calls = m_nCalls;
+    // The vertex arrays keep their places (and the vector its storage: the
+    // text font makes the device forget once a frame).
     std::vector<VertexArrayRecord> arrays = std::move(m_VertexArrays);
+    for (VertexArrayRecord& r : arrays) r = VertexArrayRecord{r.vertexArray, {}, {}};
     *this = GlState();
+    m_VertexArrays = std::move(arrays);
     m_nCalls = calls;
-    for (VertexArrayRecord& r : arrays) m_VertexArrays.push_back(VertexArrayRecord{r.vertexArray, {}, {}});
 }
 
 void GlState::Enable(unsigned capability, bool on) {
