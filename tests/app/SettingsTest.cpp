@@ -235,9 +235,16 @@ TEST_F(SettingsStore, AWriterKilledAtAnyMomentLeavesTheCompleteOldOrNewFile) {
         return std::string(first).replace(at, 8, digits);
     };
 
+    // The kills fall anywhere in the first three saves, however long a save
+    // takes here (a sanitised build or a slow disk makes it several times
+    // slower than a plain one).
+    const auto timed = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) Settings().Save();
+    const auto saveUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - timed).count() / 5;
     constexpr int kKills = 300;
     std::mt19937 rng(14);
-    std::uniform_int_distribution<int> delayUs(0, 3000);
+    std::uniform_int_distribution<int> delayUs(0, std::max(3000, static_cast<int>(3 * saveUs)));
     unsigned stored = 20;
     int progressed = 0;
     int tempsLeft = 0;
