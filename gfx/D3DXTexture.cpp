@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <span>
 #include <system_error>
@@ -16,13 +15,6 @@
 #include "platform/Resources.h"
 
 namespace {
-
-bool LooksLikeImage(std::span<const unsigned char> bytes) {
-    auto startsWith = [&](std::initializer_list<unsigned char> prefix) {
-        return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
-    };
-    return startsWith({'B', 'M'}) || startsWith({0xFF, 0xD8, 0xFF}) || startsWith({'D', 'D', 'S', ' '});
-}
 
 // Image resources decoded on a worker thread while the caller goes on with
 // other work. An image is handed over once, to the first texture made from
@@ -46,7 +38,7 @@ public:
             if (!bytes) continue;
             const std::span<const unsigned char> data(static_cast<const unsigned char*>(bytes),
                                                       SizeofResource(nullptr, found));
-            if (LooksLikeImage(data)) items.emplace_back().data = data;
+            if (IsImageData(data)) items.emplace_back().data = data;
         }
         if (items.empty()) return;
         std::lock_guard lock(m_Mutex);

@@ -555,6 +555,11 @@ UINT DecodedFormatBytesPerPixel(D3DFORMAT format) {
     return LayoutOf(format, layout) ? layout.bytes : 0;
 }
 
+bool IsImageData(std::span<const unsigned char> bytes) {
+    return StartsWith(bytes, {'B', 'M'}) || StartsWith(bytes, {0xFF, 0xD8, 0xFF}) ||
+           StartsWith(bytes, {'D', 'D', 'S', ' '});
+}
+
 HRESULT DecodeImage(std::span<const unsigned char> bytes, DecodedImage& out) {
     out = DecodedImage{};
     HRESULT hr = D3DXERR_INVALIDDATA;

@@ -60,6 +60,9 @@ struct DecodedImage {
 // Bytes per pixel of the formats DecodeImage produces; 0 for any other.
 UINT DecodedFormatBytesPerPixel(D3DFORMAT format);
 
+// Whether the bytes begin with the signature of a BMP, a JPEG or a DDS file.
+bool IsImageData(std::span<const unsigned char> bytes);
+
 // Decodes `bytes` into `out` (left empty on failure).
 HRESULT DecodeImage(std::span<const unsigned char> bytes, DecodedImage& out);
 
