@@ -14,15 +14,26 @@
 #     --saver PATH      the saver (default build/glimmerwing)
 #     --settings LINES  extra registry lines for the saver's settings
 #     --glschool PATH   default /usr/libexec/xscreensaver/glschool
+#     --start-up        time the start instead: from exec to the first
+#                       presented frame, for the saver, glschool and a bare
+#                       GLX program (bench/glx_floor.c: one clear and swap, the
+#                       floor under any OpenGL program here), each started once
+#                       unmeasured first so that the shader caches are warm
 #
 # Both programs draw through Mesa (llvmpipe under Xvfb); GALLIUM_HUD=fps with
 # a dump folder records each one's frame rate twice a second without drawing
 # the HUD. A run's rate is the median of its samples after the warm-up; the
 # ratio of a round is saver / glschool; the script prints every run and the
 # median of the rounds' ratios. Hold the shared CPU lock while it runs.
+#
+# Start-up is taken the same way from every program: bench/first_frame_probe.c,
+# preloaded, notes the wall clock when the program first hands the X server a
+# picture (Mesa's software drivers present through XShmPutImage, XPutImage or
+# xcb_put_image); the clock at exec is noted just before it. Both are built
+# here with the C compiler (X11 and GL headers for the floor program).
 set -euo pipefail
 
-size=1024x768 rounds=5 seconds=10 warmup=8 settings=""
+size=1024x768 rounds=5 seconds=10 warmup=8 settings="" startup=0
 saver="$(cd "$(dirname "$0")/.." && pwd)/build/glimmerwing"
 glschool=/usr/libexec/xscreensaver/glschool
 while [ $# -gt 0 ]; do
@@ -34,6 +45,7 @@ while [ $# -gt 0 ]; do
     --saver) saver=$2; shift 2 ;;
     --settings) settings=$2; shift 2 ;;
     --glschool) glschool=$2; shift 2 ;;
+    --start-up) startup=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -92,7 +104,59 @@ run() {
     awk '{ v[NR] = $1 } END { if (NR == 0) { print "nan" } else if (NR % 2) { print v[(NR + 1) / 2] } else { print (v[NR / 2] + v[NR / 2 + 1]) / 2 } }'
 }
 
+# startup NAME command...: milliseconds from exec to the first presented frame.
+startup() {
+  local name=$1; shift
+  local begin="$work/exec-$name" mark="$work/frame-$name"
+  rm -f "$begin" "$mark"
+  FIRST_FRAME_FILE="$mark" LD_PRELOAD="$work/first_frame_probe.so" \
+    bash -c 'printf "%s\n" "$EPOCHREALTIME" > "$0"; exec "$@"' "$begin" "$@" >/dev/null 2>&1 &
+  local pid=$!
+  for _ in $(seq 3000); do
+    [ -s "$mark" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.01
+  done
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if [ -s "$begin" ] && [ -s "$mark" ]; then
+    awk -v a="$(tr , . < "$begin")" -v b="$(cat "$mark")" 'BEGIN { printf "%.1f", (b - a) * 1000 }'
+  else
+    echo nan
+  fi
+}
+
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+if [ "$startup" = 1 ]; then
+  here="$(cd "$(dirname "$0")" && pwd)"
+  cc -O2 -shared -fPIC -o "$work/first_frame_probe.so" "$here/first_frame_probe.c" -ldl ||
+    { echo "the probe did not build (a C compiler is needed)" >&2; exit 2; }
+  floor=()
+  if cc -O2 -o "$work/glx_floor" "$here/glx_floor.c" -lGL -lX11 2>/dev/null; then
+    floor=("$work/glx_floor")
+  else
+    echo "(no X11 or GL headers: the bare GLX program is left out)"
+  fi
+  export MESA_SHADER_CACHE_DIR="$work/shader-cache"
+  write_settings
+  startup saver "$saver" /s >/dev/null
+  startup glschool "$glschool" -root -delay 0 >/dev/null
+  echo "screen $size (saver /s, intDisMod $mode): exec to the first presented frame, warm shader caches, $rounds rounds"
+  ours=() theirs=() bare=()
+  for r in $(seq "$rounds"); do
+    a=$(startup saver "$saver" /s)
+    b=$(startup glschool "$glschool" -root -delay 0)
+    c=nan
+    [ ${#floor[@]} -gt 0 ] && c=$(startup floor "${floor[@]}")
+    printf 'round %d: glimmerwing %7s ms   glschool %7s ms   bare GLX %7s ms\n' "$r" "$a" "$b" "$c"
+    ours+=("$a"); theirs+=("$b"); bare+=("$c")
+  done
+  printf 'median: glimmerwing %s ms   glschool %s ms   bare GLX %s ms\n' \
+    "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${theirs[@]}" | median)" \
+    "$(printf '%s\n' "${bare[@]}" | median)"
+  exit 0
+fi
 
 echo "screen $size (saver /s, intDisMod $mode), $rounds rounds of ${seconds} s after ${warmup} s warm-up"
 ratios=()
